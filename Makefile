@@ -1,0 +1,37 @@
+# Two commands do all the set-up on a fresh Debian 12 machine:
+#   make run    installs what is missing, builds and starts the editor
+#   make test   installs what is missing, builds and runs every test
+# and `make bench` runs the benchmarks in a Release build.
+
+BUILD_DIR  ?= build
+BENCH_DIR  ?= $(BUILD_DIR)/release
+JOBS       ?= 2
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+run: build
+	./$(BUILD_DIR)/kav
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAV_BUILD_TESTS=OFF -DKAV_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j$(JOBS) --target kav_bench
+	QT_QPA_PLATFORM=offscreen ./$(BENCH_DIR)/bench/kav_bench \
+		--benchmark_out=$(BUILD_DIR)/bench.json --benchmark_out_format=json
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan

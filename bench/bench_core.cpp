@@ -1,0 +1,132 @@
+// The point store and the coordinate text format.
+
+#include "bench_data.h"
+#include "exchange/coordinate_format.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+using kav::Point;
+using kav::PointStore;
+
+constexpr std::size_t kScanBytes = 100'000'000;
+constexpr std::size_t kWritePoints = 10'000'000;
+constexpr int kAppendPoints = 10'000'000;
+
+// The straightforward scanner: one istream::get per character.
+void ScanNaive(std::istream& in, PointStore& store)
+{
+    auto isDigit = [](int c) { return c >= '0' && c <= '9'; };
+    while (in.peek() != std::char_traits<char>::eof()) {
+        int c = 'a';
+        while (!isDigit(c) && c != std::char_traits<char>::eof())
+            c = in.get();
+        if (c == std::char_traits<char>::eof())
+            break;
+        std::uint32_t x = 0;
+        while (isDigit(c)) {
+            x = 10 * x + static_cast<std::uint32_t>(c - '0');
+            c = in.get();
+        }
+        while (!isDigit(c) && c != std::char_traits<char>::eof())
+            c = in.get();
+        std::uint32_t y = 0;
+        while (isDigit(c)) {
+            y = 10 * y + static_cast<std::uint32_t>(c - '0');
+            c = in.get();
+        }
+        if (!store.AppendPoint({static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)}))
+            break;
+    }
+}
+
+void BM_ScanNaiveGet(benchmark::State& state)
+{
+    const std::string path = kav::bench::ScanInputFile(kScanBytes);
+    for (auto _ : state) {
+        PointStore store;
+        std::ifstream in(path, std::ios::binary);
+        ScanNaive(in, store);
+        benchmark::DoNotOptimize(store.m_countA + store.m_countB);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(path)));
+}
+BENCHMARK(BM_ScanNaiveGet)->Unit(benchmark::kMillisecond);
+
+void BM_Scan(benchmark::State& state)
+{
+    const std::string path = kav::bench::ScanInputFile(kScanBytes);
+    for (auto _ : state) {
+        PointStore store;
+        std::ifstream in(path, std::ios::binary);
+        kav::ScanPoints(in, [&](std::span<const Point> batch) { return store.AppendPoints(batch); });
+        benchmark::DoNotOptimize(store.m_countA + store.m_countB);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(path)));
+}
+BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond);
+
+void BM_WriteNaive(benchmark::State& state)
+{
+    const std::vector<Point> points = kav::bench::RandomPoints(kWritePoints);
+    const std::string path = kav::bench::TempPath("kav_bench_write_naive.txt");
+    for (auto _ : state) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            out << points[i].x << ',' << points[i].y;
+            if (i + 1 < points.size())
+                out << ',';
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(path)));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points.size()));
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_WriteNaive)->Unit(benchmark::kMillisecond);
+
+void BM_Write(benchmark::State& state)
+{
+    const std::vector<Point> points = kav::bench::RandomPoints(kWritePoints);
+    const std::string path = kav::bench::TempPath("kav_bench_write.txt");
+    for (auto _ : state) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        kav::WritePoints(out, points, {',', ',', kav::SaveFormat::kClickOrder});
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(path)));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points.size()));
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_Write)->Unit(benchmark::kMillisecond);
+
+void BM_Append(benchmark::State& state)
+{
+    for (auto _ : state) {
+        PointStore store;
+        for (int i = 0; i < kAppendPoints; ++i) {
+            if (!store.AppendPoint({i, -i}))
+                state.SkipWithError("store refused a point");
+        }
+        benchmark::DoNotOptimize(store.ActivePoints().data());
+    }
+    state.SetItemsProcessed(state.iterations() * kAppendPoints);
+}
+BENCHMARK(BM_Append)->Unit(benchmark::kMillisecond);
+
+void BM_AppendVector(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::vector<Point> points;
+        for (int i = 0; i < kAppendPoints; ++i)
+            points.push_back({i, -i});
+        benchmark::DoNotOptimize(points.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kAppendPoints);
+}
+BENCHMARK(BM_AppendVector)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,171 @@
+#include "view/point_store.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+using kav::Point;
+using kav::PointStore;
+
+namespace {
+
+Point Nth(int i) { return Point{i, -i}; }
+
+void AppendMany(PointStore& store, int from, int count)
+{
+    for (int i = from; i < from + count; ++i)
+        ASSERT_TRUE(store.AppendPoint(Nth(i)));
+}
+
+void ExpectPointsInOrder(const PointStore& store, int count)
+{
+    const auto points = store.ActivePoints();
+    ASSERT_EQ(points.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(points[i], Nth(i)) << "at " << i;
+}
+
+struct Members {
+    std::int32_t countA, countB, capacityA, capacityB;
+    bool useA;
+    bool bufferA, bufferB;
+    friend bool operator==(const Members&, const Members&) = default;
+};
+
+Members Snapshot(const PointStore& s)
+{
+    return {s.m_countA, s.m_countB, s.m_capacityA, s.m_capacityB, s.m_useA, s.m_pointsA != nullptr,
+            s.m_pointsB != nullptr};
+}
+
+std::size_t g_allocationLimit = std::numeric_limits<std::size_t>::max();
+
+Point* LimitedAllocator(std::size_t count)
+{
+    return count > g_allocationLimit ? nullptr : PointStore::AllocatePoints(count);
+}
+
+} // namespace
+
+TEST(PointStore, StartsWithAActiveAndEmpty)
+{
+    PointStore store;
+    EXPECT_EQ(Snapshot(store), (Members{0, 0, 256, 256, true, true, false}));
+    EXPECT_TRUE(store.ActivePoints().empty());
+    EXPECT_FALSE(store.HasPoints());
+}
+
+TEST(PointStore, SwitchesBuffersAtEveryDoublingAndKeepsClickOrder)
+{
+    PointStore store;
+    AppendMany(store, 0, 255);
+    EXPECT_EQ(Snapshot(store), (Members{255, 0, 256, 256, true, true, false}));
+
+    AppendMany(store, 255, 1);
+    EXPECT_EQ(Snapshot(store), (Members{0, 256, 256, 512, false, false, true}));
+    ExpectPointsInOrder(store, 256);
+
+    AppendMany(store, 256, 256);
+    EXPECT_EQ(Snapshot(store), (Members{512, 0, 1024, 512, true, true, false}));
+    ExpectPointsInOrder(store, 512);
+
+    AppendMany(store, 512, 512);
+    EXPECT_EQ(Snapshot(store), (Members{0, 1024, 1024, 2048, false, false, true}));
+    ExpectPointsInOrder(store, 1024);
+}
+
+TEST(PointStore, UndoRemovesNewestWithoutSwitchingBack)
+{
+    PointStore store;
+    store.RemoveLastPoint();
+    EXPECT_EQ(Snapshot(store), (Members{0, 0, 256, 256, true, true, false}));
+
+    AppendMany(store, 0, 256);
+    store.RemoveLastPoint();
+    EXPECT_EQ(Snapshot(store), (Members{0, 255, 256, 512, false, false, true}));
+    ExpectPointsInOrder(store, 255);
+
+    for (int i = 0; i < 300; ++i)
+        store.RemoveLastPoint();
+    EXPECT_EQ(Snapshot(store), (Members{0, 0, 256, 512, false, false, true}));
+}
+
+TEST(PointStore, ClearKeepsTheActiveBufferAndItsCapacity)
+{
+    PointStore store;
+    AppendMany(store, 0, 300);
+    store.ClearPoints();
+    EXPECT_EQ(Snapshot(store), (Members{0, 0, 256, 512, false, false, true}));
+    EXPECT_FALSE(store.HasPoints());
+
+    AppendMany(store, 0, 3);
+    EXPECT_FALSE(store.m_useA);
+    EXPECT_EQ(store.m_countB, 3);
+    ExpectPointsInOrder(store, 3);
+}
+
+TEST(PointStore, RefusesAGrowthBeyond32BitsAndChangesNothing)
+{
+    // Pretend A is nearly full at the largest capacity that doubles no more.
+    // The refused append must not touch the buffer, so this is safe.
+    PointStore store;
+    store.m_capacityA = 1 << 30;
+    store.m_countA = (1 << 30) - 1;
+    const Members before = Snapshot(store);
+    EXPECT_FALSE(store.AppendPoint({1, 2}));
+    EXPECT_EQ(Snapshot(store), before);
+
+    const Point two[2] = {{1, 2}, {3, 4}};
+    EXPECT_FALSE(store.AppendPoints(two));
+    EXPECT_EQ(Snapshot(store), before);
+
+    store.m_countA = 0; // the real buffer holds 256 points
+    store.m_capacityA = 256;
+}
+
+TEST(PointStore, RefusesWhenMemoryRunsOutAndChangesNothing)
+{
+    g_allocationLimit = 512;
+    PointStore store(&LimitedAllocator);
+    AppendMany(store, 0, 511); // into B (512)
+    const Members before = Snapshot(store);
+    EXPECT_FALSE(store.AppendPoint(Nth(511))); // would need 1024
+    EXPECT_EQ(Snapshot(store), before);
+    ExpectPointsInOrder(store, 511);
+
+    std::vector<Point> more(10, Point{7, 7});
+    EXPECT_FALSE(store.AppendPoints(more));
+    EXPECT_EQ(Snapshot(store), before);
+    ExpectPointsInOrder(store, 511);
+    g_allocationLimit = std::numeric_limits<std::size_t>::max();
+}
+
+TEST(PointStore, BulkAppendEndsInTheSameStateAsSingleAppends)
+{
+    // Starting points on both buffers and batches that cross zero, one and
+    // several switches.
+    for (int start : {0, 1, 255, 256, 300, 511, 700}) {
+        for (int batch : {0, 1, 2, 255, 256, 257, 767, 2000, 5000}) {
+            PointStore single;
+            PointStore bulk;
+            AppendMany(single, 0, start);
+            AppendMany(bulk, 0, start);
+            if (start == 300) { // a cleared B
+                single.ClearPoints();
+                bulk.ClearPoints();
+            }
+            std::vector<Point> points;
+            for (int i = 0; i < batch; ++i)
+                points.push_back(Nth(1000000 + i));
+            for (const Point& p : points)
+                ASSERT_TRUE(single.AppendPoint(p));
+            ASSERT_TRUE(bulk.AppendPoints(points));
+
+            ASSERT_EQ(Snapshot(bulk), Snapshot(single)) << "start " << start << " batch " << batch;
+            const auto a = single.ActivePoints();
+            const auto b = bulk.ActivePoints();
+            ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
+        }
+    }
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
+
+namespace kav {
+
+// One clicked or loaded point, in client pixels of the view (y grows downwards).
+struct Point {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
+// Allocates an uninitialised array of `count` points, or returns nullptr.
+// The array is released with ::operator delete[].
+using PointAllocator = Point* (*)(std::size_t count);
+
+struct PointBufferDeleter {
+    void operator()(Point* points) const { ::operator delete[](points); }
+};
+using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
+
+// The view's points in click order, kept in two buffers that take turns:
+// when the active one fills up, the other is allocated at twice the size,
+// the points move across and it becomes the active one.
+//
+// Counts and capacities are signed 32-bit, so the store holds at most
+// 2^30 - 1 points. An append that would need a larger or an unobtainable
+// buffer is refused and leaves the store exactly as it was.
+class PointStore {
+public:
+    static constexpr std::int32_t kInitialCapacity = 256;
+
+    explicit PointStore(PointAllocator allocate = &AllocatePoints);
+    PointStore(const PointStore&) = delete;
+    PointStore& operator=(const PointStore&) = delete;
+
+    static Point* AllocatePoints(std::size_t count);
+
+    std::span<const Point> ActivePoints() const
+    {
+        return m_useA ? std::span<const Point>(m_pointsA.get(), static_cast<std::size_t>(m_countA))
+                      : std::span<const Point>(m_pointsB.get(), static_cast<std::size_t>(m_countB));
+    }
+
+    bool HasPoints() const { return m_countA > 0 || m_countB > 0; }
+
+    // Stores p after the newest point. False when the store cannot grow;
+    // nothing has changed then.
+    [[nodiscard]] bool AppendPoint(Point p)
+    {
+        std::int32_t& count = m_useA ? m_countA : m_countB;
+        const std::int32_t at = count;
+        if (at + 1 < (m_useA ? m_capacityA : m_capacityB)) [[likely]] {
+            Point* buffer = m_useA ? m_pointsA.get() : m_pointsB.get();
+            count = at + 1;
+            buffer[at] = p;
+            return true;
+        }
+        return AppendAndGrow(p);
+    }
+
+    // Appends all of `points` with the same end state as one AppendPoint
+    // each, or none of them (false) when the store cannot grow that far.
+    [[nodiscard]] bool AppendPoints(std::span<const Point> points);
+
+    void RemoveLastPoint();
+    void ClearPoints();
+
+    // The store's state, readable under the names the design gives it.
+    PointBuffer m_pointsA;
+    PointBuffer m_pointsB;
+    std::int32_t m_countA = 0;
+    std::int32_t m_countB = 0;
+    std::int32_t m_capacityA = kInitialCapacity;
+    std::int32_t m_capacityB = kInitialCapacity;
+    bool m_useA = true;
+
+private:
+    bool AppendAndGrow(Point p);
+    // The capacity check that follows every append: a full active buffer
+    // moves into the other one at twice the size. False when that buffer
+    // cannot be had; nothing has changed then.
+    bool GrowIfFull();
+
+    PointAllocator m_allocate;
+};
+
+} // namespace kav
