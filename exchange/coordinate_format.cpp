@@ -1,5 +1,6 @@
 #include "exchange/coordinate_format.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -16,24 +17,75 @@ namespace kav {
 
 // ---------------------------------------------------------------- writer
 
+namespace {
+
+// "00" to "99", for writing two digits at a time.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+std::uint64_t FourDigits(std::uint32_t v) // v < 10000, as four ASCII bytes, first digit lowest
+{
+    std::uint16_t high;
+    std::uint16_t low;
+    std::memcpy(&high, &kDigitPairs[2 * (v / 100)], 2);
+    std::memcpy(&low, &kDigitPairs[2 * (v % 100)], 2);
+    return std::uint64_t{high} | (std::uint64_t{low} << 16);
+}
+
+// Writes v in decimal as the stream would and returns the end. Numbers of up
+// to eight digits, which is every clicked coordinate, take no branch per
+// digit: all eight are made, and the leading zeros are shifted away. Needs 11
+// bytes of room, and 8 more past the number's end.
+char* WriteNumber(char* out, std::int32_t v)
+{
+    if (v < 0 || v >= 100000000)
+        return std::to_chars(out, out + 11, v).ptr;
+    const auto u = static_cast<std::uint32_t>(v);
+    if (u < 10000) { // screen coordinates: half the work
+        auto digits = static_cast<std::uint32_t>(FourDigits(u));
+        if constexpr (std::endian::native == std::endian::big)
+            digits = __builtin_bswap32(digits);
+        const int length = 1 + (u >= 10) + (u >= 100) + (u >= 1000);
+        digits >>= 8 * (4 - length);
+        std::memcpy(out, &digits, 4);
+        return out + length;
+    }
+    std::uint64_t digits = FourDigits(u / 10000) | (FourDigits(u % 10000) << 32);
+    if constexpr (std::endian::native == std::endian::big)
+        digits = __builtin_bswap64(digits);
+    const int length = 1 + (u >= 10) + (u >= 100) + (u >= 1000) + (u >= 10000) + (u >= 100000) + (u >= 1000000)
+        + (u >= 10000000);
+    digits >>= 8 * (8 - length);
+    std::memcpy(out, &digits, 8);
+    return out + length;
+}
+
+} // namespace
+
 bool WritePoints(std::ostream& out, std::span<const Point> points, const SaveFormat& format)
 {
-    constexpr std::size_t kBufferSize = std::size_t{1} << 16;
-    constexpr std::size_t kMaxPointText = 2 * 11 + 2; // two "-2147483648" and both separators
+    constexpr std::size_t kBufferSize = std::size_t{1} << 18;
+    constexpr std::size_t kRoom = 2 * 11 + 2 + 8; // a point's longest text, and WriteNumber's overrun
     std::vector<char> buffer(kBufferSize);
     char* const begin = buffer.data();
-    char* const flushAt = begin + kBufferSize - kMaxPointText;
+    char* const flushAt = begin + kBufferSize - kRoom;
     char* cursor = begin;
 
     const std::size_t n = points.size();
     const bool reverse = format.m_order != SaveFormat::kClickOrder;
     for (std::size_t i = 0; i < n; ++i) {
         const Point& p = points[reverse ? n - 1 - i : i];
-        cursor = std::to_chars(cursor, cursor + 11, p.x).ptr;
+        cursor = WriteNumber(cursor, p.x);
         *cursor++ = format.m_sepX;
-        cursor = std::to_chars(cursor, cursor + 11, p.y).ptr;
-        if (i + 1 < n)
-            *cursor++ = format.m_sepY;
+        cursor = WriteNumber(cursor, p.y);
+        *cursor = format.m_sepY;
+        cursor += i + 1 < n; // no separator after the last point
         if (cursor >= flushAt) {
             if (!out.write(begin, cursor - begin))
                 return false;
@@ -72,24 +124,26 @@ std::uint64_t DigitMaskPortable(const unsigned char* p)
 {
     const int total = std::popcount(bits);
     std::uint32_t* o = out + count;
-    // Fixed batches keep the loop free of data-dependent exits in the
-    // common case; the slots past `total` are scratch.
-    for (int i = 0; i < 8; ++i) {
-        o[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
-        bits &= bits - 1;
-    }
-    if (total > 8) {
-        for (int i = 8; i < total; ++i) {
+    // Whole batches of eight keep the loop's exit predictable; short
+    // numbers give about 24 changes per 64 bytes, hence three up front.
+    // The slots past `total` are scratch.
+    auto batch = [&](int from) {
+        for (int i = from; i < from + 8; ++i) {
             o[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
             bits &= bits - 1;
         }
-    }
+    };
+    batch(0);
+    batch(8);
+    batch(16);
+    for (int from = 24; from < total; from += 8)
+        batch(from);
     count += static_cast<std::size_t>(total);
 }
 
 // Lists the positions in data[0, size) where a digit run starts or ends;
 // they alternate. `inRun` says whether the byte before data[0] was a digit.
-// `out` needs room for size + 8 entries.
+// `out` needs room for size + 128 entries.
 using BoundaryLister = std::size_t (*)(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out);
 
 // One 64-byte step of every lister. Bits past the block's end are dropped,
@@ -267,8 +321,8 @@ bool PointScanner::Feed(std::size_t size)
         return true;
     if (size > kBlockSize)
         size = kBlockSize;
-    if (s.bounds.size() < size + 64) {
-        s.bounds.resize(size + 64); // every byte may start or end a run, plus Flatten's scratch
+    if (s.bounds.size() < size + 128) {
+        s.bounds.resize(size + 128); // every byte may start or end a run, plus Flatten's scratch
         s.pairs.resize(size / 4 + 2);
     }
     const unsigned char* data = s.block.data();

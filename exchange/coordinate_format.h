@@ -50,7 +50,7 @@ enum class ScanKernel {
 // them; Finish() once the input has ended.
 class PointScanner {
 public:
-    static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+    static constexpr std::size_t kBlockSize = std::size_t{1} << 17;
 
     explicit PointScanner(PointSink sink, ScanKernel kernel = ScanKernel::Best);
     ~PointScanner();

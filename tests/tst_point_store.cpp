@@ -41,9 +41,9 @@ Members Snapshot(const PointStore& s)
 
 std::size_t g_allocationLimit = std::numeric_limits<std::size_t>::max();
 
-Point* LimitedAllocator(std::size_t count)
+Point* LimitedAllocator(Point* points, std::size_t count)
 {
-    return count > g_allocationLimit ? nullptr : PointStore::AllocatePoints(count);
+    return count > g_allocationLimit ? nullptr : PointStore::ReallocatePoints(points, count);
 }
 
 } // namespace

@@ -1,12 +1,17 @@
 #include "view/point_store.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <utility>
 
-#if defined(__linux__)
+// Under AddressSanitizer the buffers come from malloc, so that it watches them.
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#define KAV_MAPPED_BUFFERS 1
 #include <sys/mman.h>
+#else
+#define KAV_MAPPED_BUFFERS 0
 #endif
 
 namespace kav {
@@ -14,35 +19,74 @@ namespace kav {
 namespace {
 
 constexpr std::int64_t kMaxCapacity = std::numeric_limits<std::int32_t>::max();
+constexpr std::size_t kHeader = 64; // keeps the points 64-byte aligned
+[[maybe_unused]] constexpr std::size_t kPage = 4096;
+[[maybe_unused]] constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+[[maybe_unused]] std::size_t RoundUp(std::size_t n, std::size_t unit)
+{
+    return (n + unit - 1) / unit * unit;
+}
 
 } // namespace
 
-PointStore::PointStore(PointAllocator allocate)
-    : m_pointsA(allocate(kInitialCapacity))
-    , m_allocate(allocate)
+PointStore::PointStore(PointReallocator reallocate)
+    : m_pointsA(reallocate(nullptr, kInitialCapacity))
+    , m_reallocate(reallocate)
 {
     if (!m_pointsA)
         throw std::bad_alloc();
 }
 
-Point* PointStore::AllocatePoints(std::size_t count)
+// Every array carries its size in a header in front of it, so that it can be
+// grown and released without being told its size.
+Point* PointStore::ReallocatePoints(Point* points, std::size_t count)
 {
-    // Raw storage: `new Point[n]` would zero every slot, and every slot is
-    // written before it is read. Points are implicit-lifetime objects.
-    const std::size_t bytes = count * sizeof(Point);
-    void* memory = ::operator new[](bytes, std::nothrow);
-#if defined(__linux__)
-    // A large buffer is filled soon after it is made (a switch copies half
-    // of it at once); huge pages spare most of the page faults.
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    if (memory && bytes >= 4 * kHuge) {
-        const auto at = reinterpret_cast<std::uintptr_t>(memory);
-        const std::uintptr_t begin = (at + kHuge - 1) & ~(kHuge - 1);
-        const std::uintptr_t end = (at + bytes) & ~(kHuge - 1);
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    if (count > (std::numeric_limits<std::size_t>::max() - kHeader) / sizeof(Point))
+        return nullptr;
+    const std::size_t need = kHeader + count * sizeof(Point);
+#if KAV_MAPPED_BUFFERS
+    // Whole pages of their own: growing one remaps its pages instead of
+    // copying them, and large ones take huge pages, which spare most of the
+    // page faults of filling them.
+    const std::size_t bytes = need >= kHugePage ? RoundUp(need, kHugePage) : RoundUp(need, kPage);
+    void* base;
+    if (points == nullptr) {
+        base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    } else {
+        void* old = reinterpret_cast<unsigned char*>(points) - kHeader;
+        base = mremap(old, *static_cast<std::size_t*>(old), bytes, MREMAP_MAYMOVE);
     }
+    if (base == MAP_FAILED)
+        return nullptr;
+    if (bytes >= kHugePage)
+        madvise(base, bytes, MADV_HUGEPAGE);
+#else
+    const std::size_t bytes = need;
+    void* base = std::realloc(points ? reinterpret_cast<unsigned char*>(points) - kHeader : nullptr, bytes);
+    if (base == nullptr)
+        return nullptr;
 #endif
-    return static_cast<Point*>(memory);
+    *static_cast<std::size_t*>(base) = bytes;
+    // Points are implicit-lifetime objects: raw storage holds them.
+    return reinterpret_cast<Point*>(static_cast<unsigned char*>(base) + kHeader);
+}
+
+void PointStore::FreePoints(Point* points)
+{
+    if (points == nullptr)
+        return;
+    void* base = reinterpret_cast<unsigned char*>(points) - kHeader;
+#if KAV_MAPPED_BUFFERS
+    munmap(base, *static_cast<std::size_t*>(base));
+#else
+    std::free(base);
+#endif
+}
+
+void PointBufferDeleter::operator()(Point* points) const
+{
+    PointStore::FreePoints(points);
 }
 
 bool PointStore::AppendAndGrow(Point p)
@@ -73,22 +117,22 @@ bool PointStore::GrowIfFull()
     const std::int32_t n = m_useA ? m_capacityA : m_capacityB;
     if (2 * std::int64_t{n} > kMaxCapacity)
         return false;
-    PointBuffer fresh(m_allocate(2 * static_cast<std::size_t>(n)));
-    if (!fresh)
+    // The other buffer is the old one grown: its points stay where they are
+    // and the old array is released with it.
+    PointBuffer& from = m_useA ? m_pointsA : m_pointsB;
+    Point* grown = m_reallocate(from.get(), 2 * static_cast<std::size_t>(n));
+    if (!grown)
         return false;
+    (void)from.release();
 
     if (m_useA) {
-        std::copy_n(m_pointsA.get(), n, fresh.get());
-        m_pointsB = std::move(fresh);
-        m_pointsA.reset(); // never used again: the next switch allocates anew
+        m_pointsB.reset(grown);
         m_countB = m_countA;
         m_capacityB = 2 * n;
         m_countA = 0;
         m_useA = false;
     } else {
-        std::copy_n(m_pointsB.get(), n, fresh.get());
-        m_pointsA = std::move(fresh);
-        m_pointsB.reset();
+        m_pointsA.reset(grown);
         m_countA = m_countB;
         m_capacityA = 2 * n;
         m_countB = 0;
@@ -117,17 +161,18 @@ bool PointStore::AppendPoints(std::span<const Point> points)
         useA = !useA;
     }
 
-    Point* active = startA ? m_pointsA.get() : m_pointsB.get();
+    PointBuffer& active = startA ? m_pointsA : m_pointsB;
     if (useA == startA && capacity == (startA ? m_capacityA : m_capacityB)) {
-        std::copy(points.begin(), points.end(), active + count);
+        std::copy(points.begin(), points.end(), active.get() + count);
         (startA ? m_countA : m_countB) = static_cast<std::int32_t>(total);
         return true;
     }
 
-    PointBuffer fresh(m_allocate(static_cast<std::size_t>(capacity)));
-    if (!fresh)
+    Point* grown = m_reallocate(active.get(), static_cast<std::size_t>(capacity));
+    if (!grown)
         return false;
-    std::copy_n(active, count, fresh.get());
+    (void)active.release();
+    PointBuffer fresh(grown);
     std::copy(points.begin(), points.end(), fresh.get() + count);
 
     const auto cap32 = static_cast<std::int32_t>(capacity);

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <span>
 
 namespace kav {
@@ -16,12 +15,14 @@ struct Point {
     friend bool operator==(const Point&, const Point&) = default;
 };
 
-// Allocates an uninitialised array of `count` points, or returns nullptr.
-// The array is released with ::operator delete[].
-using PointAllocator = Point* (*)(std::size_t count);
+// Grows `points` (nullptr for a new array) to hold `count` points, keeping
+// its contents and releasing the old array, like std::realloc; nullptr on
+// failure, with `points` untouched. Arrays are released with
+// PointStore::FreePoints.
+using PointReallocator = Point* (*)(Point* points, std::size_t count);
 
 struct PointBufferDeleter {
-    void operator()(Point* points) const { ::operator delete[](points); }
+    void operator()(Point* points) const;
 };
 using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
 
@@ -36,11 +37,12 @@ class PointStore {
 public:
     static constexpr std::int32_t kInitialCapacity = 256;
 
-    explicit PointStore(PointAllocator allocate = &AllocatePoints);
+    explicit PointStore(PointReallocator reallocate = &ReallocatePoints);
     PointStore(const PointStore&) = delete;
     PointStore& operator=(const PointStore&) = delete;
 
-    static Point* AllocatePoints(std::size_t count);
+    static Point* ReallocatePoints(Point* points, std::size_t count);
+    static void FreePoints(Point* points);
 
     std::span<const Point> ActivePoints() const
     {
@@ -88,7 +90,7 @@ private:
     // cannot be had; nothing has changed then.
     bool GrowIfFull();
 
-    PointAllocator m_allocate;
+    PointReallocator m_reallocate;
 };
 
 } // namespace kav
