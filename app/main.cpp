@@ -1,11 +1,15 @@
+#include "app/kav_app.h"
+#include "app/qt_prompts.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("KAV Edytor"));
-    window.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    kav::CKavApp::SetUpApplication(application);
+    kav::CQtPrompts prompts;
+    kav::CKavApp app(prompts);
+    if (!app.InitInstance(QApplication::arguments()))
+        return app.ExitCode();
+    return QApplication::exec();
 }

@@ -1,0 +1,140 @@
+#include "app/kav_app.h"
+
+#include "app/main_frame.h"
+#include "app/ui_text.h"
+#include "view/user_prompts.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QTranslator>
+
+#include <cstdio>
+
+namespace kav {
+
+namespace {
+
+const QString kRecentGroup = QStringLiteral("Recent File List");
+
+QSettings Profile()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, ui::kOrganization, ui::kAppName);
+}
+
+} // namespace
+
+QIcon AppIcon()
+{
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/kav-16.png"));
+    icon.addFile(QStringLiteral(":/icons/kav-32.png"));
+    return icon;
+}
+
+CKavApp::CKavApp(CUserPrompts& prompts, QObject* parent)
+    : QObject(parent)
+    , m_prompts(prompts)
+{
+}
+
+CKavApp::~CKavApp() = default;
+
+void CKavApp::SetUpApplication(QCoreApplication& app)
+{
+    QCoreApplication::setOrganizationName(ui::kOrganization);
+    QCoreApplication::setApplicationName(ui::kAppName);
+    QCoreApplication::setApplicationVersion(ui::kVersion);
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_pl"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator; // English standard texts, then
+}
+
+bool CKavApp::InitInstance(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(ui::kCaption);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("plik"), QStringLiteral("Plik otwierany przy starcie."),
+                                 QStringLiteral("[plik]"));
+    if (!parser.parse(arguments) || parser.positionalArguments().size() > 1) {
+        const QString error = parser.errorText().isEmpty() ? QStringLiteral("Za dużo argumentów.") : parser.errorText();
+        std::fprintf(stderr, "%s\n%s", qPrintable(error), qPrintable(parser.helpText()));
+        m_exitCode = 2;
+        return false;
+    }
+    if (parser.isSet(help)) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        m_exitCode = 0;
+        return false;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", qPrintable(ui::kAppName), qPrintable(ui::kVersion));
+        m_exitCode = 0;
+        return false;
+    }
+
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) {
+        m_doc.OnNewDocument();
+    } else {
+        const QString path = files.front();
+        QString reason;
+        if (!m_doc.OnOpenDocument(path, &reason)) {
+            m_prompts.Tell(nullptr, ui::kOpenFailedText.arg(QDir::toNativeSeparators(path), reason),
+                           ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
+            m_exitCode = 1;
+            return false;
+        }
+        AddToRecentFiles(QFileInfo(path).absoluteFilePath());
+    }
+
+    m_frame = std::make_unique<CMainFrame>(*this, m_prompts);
+    m_frame->show();
+    return true;
+}
+
+QStringList CKavApp::RecentFiles()
+{
+    QSettings profile = Profile();
+    profile.beginGroup(kRecentGroup);
+    QStringList files;
+    for (int i = 1; i <= kMaxRecentFiles; ++i) {
+        const QString file = profile.value(QStringLiteral("File%1").arg(i)).toString();
+        if (!file.isEmpty())
+            files.append(file);
+    }
+    return files;
+}
+
+void CKavApp::AddToRecentFiles(const QString& path)
+{
+    QStringList files = RecentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    QSettings profile = Profile();
+    profile.beginGroup(kRecentGroup);
+    for (int i = 1; i <= kMaxRecentFiles; ++i) {
+        const QString key = QStringLiteral("File%1").arg(i);
+        if (i <= files.size())
+            profile.setValue(key, files.at(i - 1));
+        else
+            profile.remove(key);
+    }
+}
+
+void CKavApp::OnAppAbout()
+{
+    m_prompts.ShowAbout(m_frame.get());
+}
+
+} // namespace kav

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/kav_doc.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QCoreApplication;
+class QIcon;
+
+namespace kav {
+
+class CMainFrame;
+class CUserPrompts;
+
+// The program's icon, 16 and 32 pixels.
+QIcon AppIcon();
+
+// Start-up: the command line, the document, the recent-file list and the
+// one main window.
+class CKavApp : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxRecentFiles = 4;
+
+    explicit CKavApp(CUserPrompts& prompts, QObject* parent = nullptr);
+    ~CKavApp() override;
+
+    // Names the application for its settings and loads Qt's Polish texts
+    // when they are installed.
+    static void SetUpApplication(QCoreApplication& app);
+
+    // True when the main window is up and the event loop should run; false
+    // when the program should end with ExitCode().
+    bool InitInstance(const QStringList& arguments);
+    int ExitCode() const { return m_exitCode; }
+
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+    const CKavDoc& Document() const { return m_doc; }
+    static QStringList RecentFiles();
+
+    void OnAppAbout();
+
+private:
+    void AddToRecentFiles(const QString& path);
+
+    CUserPrompts& m_prompts;
+    CKavDoc m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+    int m_exitCode = 0;
+};
+
+} // namespace kav

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace kav {
+
+// The document holds no points: they live in the view and reach files only
+// through the view's own Save and Open. Opening a document only checks that
+// the file can be read and records its path.
+class CKavDoc {
+public:
+    bool OnNewDocument();
+    // Opens `path` for reading and reads nothing. On failure, `reason` says
+    // why, in Polish.
+    bool OnOpenDocument(const QString& path, QString* reason);
+
+    const QString& PathName() const { return m_pathName; }
+
+private:
+    QString m_pathName;
+};
+
+} // namespace kav

@@ -1,0 +1,142 @@
+#include "app/main_frame.h"
+
+#include "app/kav_app.h"
+#include "app/ui_text.h"
+#include "view/kav_view.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+
+namespace kav {
+
+namespace {
+
+// The pane fits its blank text and the widest readout it will usually show,
+// and keeps that width.
+QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& blanks, const QString& widest)
+{
+    auto* pane = new QLabel(blanks, bar);
+    pane->setObjectName(name);
+    pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    const QFontMetrics metrics(bar->font());
+    const int text = std::max(metrics.horizontalAdvance(blanks), metrics.horizontalAdvance(widest));
+    const QMargins margins = pane->contentsMargins();
+    pane->setFixedWidth(text + margins.left() + margins.right() + 2 * pane->margin() + metrics.averageCharWidth());
+    bar->addPermanentWidget(pane);
+    return pane;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent)
+    , m_app(app)
+    , m_view(new CKavView(prompts, this))
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowTitle(ui::kCaption);
+    setWindowIcon(AppIcon());
+    setCentralWidget(m_view);
+    CreateActions();
+    CreateMenus();
+    CreateStatusBar();
+    DispatchTable();
+    resize(640, 480);
+}
+
+QStatusBar* CMainFrame::GetStatusBar() const
+{
+    return statusBar();
+}
+
+QLabel* CMainFrame::Pane(int indicatorId) const
+{
+    switch (indicatorId) {
+    case ui::ID_INDICATOR_X:
+        return m_paneX;
+    case ui::ID_INDICATOR_Y:
+        return m_paneY;
+    case ui::ID_INDICATOR_COUNT:
+        return m_paneCount;
+    default:
+        return nullptr;
+    }
+}
+
+void CMainFrame::CreateActions()
+{
+    auto make = [this](const QString& caption, int id, const QString& prompt) {
+        auto* action = new QAction(caption, this);
+        action->setData(id);
+        action->setObjectName(QStringLiteral("command%1").arg(id));
+        action->setStatusTip(prompt);
+        action->setMenuRole(QAction::NoRole);
+        return action;
+    };
+    m_actNew = make(ui::kMenuNew, ui::ID_POINTS_NEW, ui::kPromptNew);
+    m_actOpen = make(ui::kMenuOpen, ui::ID_POINTS_OPEN, ui::kPromptOpen);
+    m_actSave = make(ui::kMenuSave, ui::ID_POINTS_SAVE, ui::kPromptSave);
+    m_actExit = make(ui::kMenuExit, ui::ID_APP_EXIT, ui::kPromptExit);
+    m_actShowCoords = make(ui::kMenuShowCoords, ui::ID_SHOW_COORDS, QString());
+    m_actUndo = make(ui::kMenuUndo, ui::ID_UNDO_POINT, QString());
+    m_actAbout = make(ui::kMenuAbout, ui::ID_APP_ABOUT, ui::kPromptAbout);
+}
+
+void CMainFrame::CreateMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(ui::kMenuFile);
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addAction(m_actNew);
+    file->addAction(m_actOpen);
+    file->addAction(m_actSave);
+    file->addSeparator();
+    file->addAction(m_actExit);
+    bar->addSeparator();
+    bar->addAction(m_actShowCoords);
+    bar->addSeparator();
+    bar->addAction(m_actUndo);
+    bar->addSeparator();
+    QMenu* help = bar->addMenu(ui::kMenuHelp);
+    help->setObjectName(QStringLiteral("menuHelp"));
+    help->addAction(m_actAbout);
+    bar->addSeparator();
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(false);
+    m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kIndicatorX, QStringLiteral("x=-123456"));
+    m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kIndicatorY, QStringLiteral("y=-123456"));
+    m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kIndicatorCount,
+                           QString::fromUtf8(ui::kReadoutCountA).arg(123456));
+}
+
+// Every command the window answers, and who handles it.
+void CMainFrame::DispatchTable()
+{
+    connect(m_actNew, &QAction::triggered, m_view, &CKavView::OnPointsNew);
+    connect(m_actSave, &QAction::triggered, m_view, &CKavView::OnPointsSave);
+    connect(m_actOpen, &QAction::triggered, m_view, &CKavView::OnPointsOpen);
+    connect(m_actShowCoords, &QAction::triggered, m_view, &CKavView::OnShowCoords);
+    connect(m_actUndo, &QAction::triggered, m_view, &CKavView::OnUndoPoint);
+    connect(m_actAbout, &QAction::triggered, &m_app, &CKavApp::OnAppAbout);
+    connect(m_actExit, &QAction::triggered, this, &QWidget::close);
+    connect(m_view, &CKavView::ReadoutsChanged, this, &CMainFrame::OnReadoutsChanged);
+    // A highlighted entry on the bar shows its prompt, which for every bar
+    // entry is none; entries of the pop-ups show theirs through Qt.
+    connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* action) { statusBar()->showMessage(action->statusTip()); });
+}
+
+void CMainFrame::OnReadoutsChanged(const QString& x, const QString& y, const QString& count)
+{
+    m_paneX->setText(x);
+    m_paneY->setText(y);
+    m_paneCount->setText(count);
+}
+
+} // namespace kav

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QLabel;
+class QStatusBar;
+
+namespace kav {
+
+class CKavApp;
+class CKavView;
+class CUserPrompts;
+
+// The main window: the menu, the view and the status bar with its three
+// readout panes.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent = nullptr);
+
+    CKavView* View() const { return m_view; }
+    QStatusBar* GetStatusBar() const;
+    // The readout pane with the given indicator id (61204 to 61206).
+    QLabel* Pane(int indicatorId) const;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateStatusBar();
+    void DispatchTable();
+    void OnReadoutsChanged(const QString& x, const QString& y, const QString& count);
+
+    CKavApp& m_app;
+    CKavView* m_view;
+    QLabel* m_paneX = nullptr;
+    QLabel* m_paneY = nullptr;
+    QLabel* m_paneCount = nullptr;
+
+    QAction* m_actNew = nullptr;
+    QAction* m_actOpen = nullptr;
+    QAction* m_actSave = nullptr;
+    QAction* m_actExit = nullptr;
+    QAction* m_actShowCoords = nullptr;
+    QAction* m_actUndo = nullptr;
+    QAction* m_actAbout = nullptr;
+};
+
+} // namespace kav

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "view/user_prompts.h"
+
+namespace kav {
+
+// The real dialogs behind the view's questions.
+class CQtPrompts final : public CUserPrompts {
+public:
+    bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
+    void Tell(QWidget* owner, const QString& text, const QString& caption, Icon icon) override;
+    std::optional<SaveFormat> AskSaveFormat(QWidget* owner) override;
+    QString AskSavePath(QWidget* owner) override;
+    QString AskOpenPath(QWidget* owner) override;
+    void ShowListing(QWidget* owner, const QString& text) override;
+    void ShowAbout(QWidget* owner) override;
+};
+
+} // namespace kav

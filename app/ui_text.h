@@ -1,0 +1,118 @@
+#pragma once
+
+// The program's own texts and command identifiers, in one table. Qt's
+// standard texts (button captions, the file dialog) come from Qt's Polish
+// translation.
+
+#include <QString>
+
+namespace kav::ui {
+
+// Command identifiers, as the menu sends them.
+enum CommandId : int {
+    ID_POINTS_NEW = 32771,
+    ID_POINTS_OPEN = 32772,
+    ID_POINTS_SAVE = 32778,
+    ID_SHOW_COORDS = 32782,
+    ID_UNDO_POINT = 32785,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+};
+
+// Status-bar readout panes.
+enum IndicatorId : int {
+    ID_INDICATOR_X = 61204,
+    ID_INDICATOR_Y = 61205,
+    ID_INDICATOR_COUNT = 61206,
+};
+
+inline const QString kAppName = QStringLiteral("kav");
+inline const QString kOrganization = QStringLiteral("Local AppWizard-Generated Applications");
+inline const QString kCaption = QStringLiteral("KAV Edytor");
+inline const QString kVersion = QStringLiteral(KAV_VERSION_TEXT);
+
+// Menu captions.
+inline const QString kMenuFile = QStringLiteral("&Plik");
+inline const QString kMenuNew = QStringLiteral("&Nowy");
+inline const QString kMenuOpen = QStringLiteral("&Otwórz...");
+inline const QString kMenuSave = QStringLiteral("Zapi&sz...");
+inline const QString kMenuExit = QStringLiteral("&Wyjście");
+inline const QString kMenuShowCoords = QStringLiteral("Pokaż współrzędne");
+inline const QString kMenuUndo = QStringLiteral("&Cofnij");
+inline const QString kMenuHelp = QStringLiteral("&O programie");
+inline const QString kMenuAbout = QStringLiteral("&About kav...");
+
+// Status-bar prompts of the menu entries.
+inline const QString kPromptNew = QStringLiteral("Nowy projekt.");
+inline const QString kPromptOpen = QStringLiteral("Otwórz plik ze współrzędnymi.");
+inline const QString kPromptSave = QStringLiteral("Zapisz współrzedne narysowanego objektu.");
+inline const QString kPromptAbout = QStringLiteral("Autor i wersja programu.");
+inline const QString kPromptExit = QStringLiteral("Wyjście z programu.");
+
+// Blank texts that size the readout panes.
+inline const QString kIndicatorX = QString(15, u' ');
+inline const QString kIndicatorY = QString(15, u' ');
+inline const QString kIndicatorCount = QString(30, u' ');
+
+// Readouts; a leading space marks buffer A.
+inline constexpr const char* kReadoutX = "x=%1";
+inline constexpr const char* kReadoutY = "y=%1";
+inline constexpr const char* kReadoutCountA = " punktów: %1";
+inline constexpr const char* kReadoutCountB = "punktów: %1";
+
+// Questions and notices of the view.
+inline const QString kJoinText = QStringLiteral("Czy połączyć odcinki?");
+inline const QString kJoinCaption = QStringLiteral("Połączyć?");
+inline const QString kNewText = QStringLiteral("Czy wyczyścić wszystko?");
+inline const QString kNewCaption = QStringLiteral("Nowy");
+inline const QString kPointRefusedText
+    = QStringLiteral("Nie można dodać punktu: zabrakło pamięci albo osiągnięto największą liczbę punktów.");
+inline const QString kPointRefusedCaption = QStringLiteral("Za dużo punktów");
+inline const QString kNoPointsText = QStringLiteral("Brak punktów do zapisu");
+inline const QString kNoPointsCaption = QStringLiteral("Brak punktów");
+inline const QString kReplaceText = QStringLiteral("Czy usunąć isniejące punkty?");
+inline const QString kReplaceCaption = QStringLiteral("Usunąć?");
+
+// File errors: %1 is the file, %2 the reason.
+inline const QString kOpenFailedText = QStringLiteral("Nie można otworzyć pliku „%1”.\n%2");
+inline const QString kOpenFailedCaption = QStringLiteral("Błąd odczytu");
+inline const QString kReadFailedText = QStringLiteral("Błąd podczas czytania pliku „%1”.\n%2\nPunkty nie zostały zmienione.");
+inline const QString kSaveFailedText = QStringLiteral("Nie można zapisać pliku „%1”.\n%2\nPlik nie został zmieniony.");
+inline const QString kSaveFailedCaption = QStringLiteral("Błąd zapisu");
+inline const QString kLoadTooLargeText
+    = QStringLiteral("Plik „%1” ma za dużo punktów albo zabrakło pamięci.\nPunkty nie zostały zmienione.");
+inline const QString kLoadingText = QStringLiteral("Wczytywanie punktów...");
+
+// Reasons for file errors.
+inline const QString kReasonMissing = QStringLiteral("Plik nie istnieje.");
+inline const QString kReasonDirectory = QStringLiteral("To jest katalog, nie plik.");
+inline const QString kReasonNoReadPermission = QStringLiteral("Brak uprawnień do odczytu.");
+inline const QString kReasonNoWritePermission = QStringLiteral("Brak uprawnień do zapisu.");
+inline const QString kReasonDiskFull = QStringLiteral("Brak miejsca na dysku.");
+inline const QString kReasonOther = QStringLiteral("Błąd systemu: %1");
+
+// The about box.
+inline const QString kAboutCaption = QStringLiteral("About kav");
+inline const QString kAboutText = QStringLiteral("Autor: Zespół KAV \n\nWersja: " KAV_VERSION_TEXT);
+
+// The save-format dialog.
+inline const QString kFormatSpace = QStringLiteral("Spacja między kolejnymi współrzędnymi");
+inline const QString kFormatComma = QStringLiteral("Współrzędne odddzielone przecinkiem");
+inline const QString kFormatUser = QStringLiteral("Definicja urzytkownika");
+inline const QString kFormatUserBox = QStringLiteral("Format urzytkownika");
+inline const QString kFormatHeading = QStringLiteral("Format zapisu współrzędnych do pliku:");
+inline const QString kOrderHeading = QStringLiteral("Kolejność zapisu współrzędnych:");
+inline const QString kOrderClicks = QStringLiteral("Zapisz w kolejności kliknięć myszki");
+inline const QString kOrderReverse = QStringLiteral("Kolejność odwrotna do kliknięć myszki");
+inline const QString kCancel = QStringLiteral("Anuluj");
+inline const QString kOk = QStringLiteral("OK");
+
+// File dialogs.
+inline const QString kFilterAll = QStringLiteral("Wszystkie Pliki (*)");
+inline const QString kFilterText = QStringLiteral("Pliki tekstowe (*.txt)");
+
+// The coordinate listing.
+inline const QString kListingCaption = QStringLiteral("Współrzędne");
+inline const QString kListingClose = QStringLiteral("Wyjście");
+
+} // namespace kav::ui

@@ -1,0 +1,44 @@
+#include "exchange/coord_list_dlg.h"
+
+#include "app/ui_text.h"
+#include "exchange/dialog_units.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace kav {
+
+CCoordListDlg::CCoordListDlg(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("coordListDlg"));
+    setWindowTitle(ui::kListingCaption);
+    const DialogUnits du(*this);
+
+    auto* close = new QPushButton(ui::kListingClose, this);
+    close->setObjectName(QStringLiteral("close"));
+    close->setGeometry(du.Rect(119, 74, 50, 14));
+    close->setAutoDefault(false); // Enter belongs to the text field
+
+    m_field = new QPlainTextEdit(this);
+    m_field->setObjectName(QStringLiteral("coordText"));
+    m_field->setGeometry(du.Rect(7, 7, 162, 64));
+    m_field->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_field->setWordWrapMode(QTextOption::WrapAnywhere); // one long line of numbers
+    m_field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_field->setTabChangesFocus(true);
+
+    setTabOrder(close, m_field);
+    setFixedSize(du.Size(176, 95));
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    close->setFocus();
+}
+
+void CCoordListDlg::SetText(QString text)
+{
+    m_text = std::move(text);
+    m_field->setPlainText(m_text);
+}
+
+} // namespace kav

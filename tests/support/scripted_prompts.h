@@ -1,0 +1,73 @@
+#pragma once
+
+#include "view/user_prompts.h"
+
+#include <QList>
+#include <QString>
+
+#include <deque>
+
+// Answers the program's questions from a script and records each one.
+class ScriptedPrompts final : public kav::CUserPrompts {
+public:
+    struct Asked {
+        QString kind; // "question", "notice", "warning", "format", "savePath", "openPath", "listing", "about"
+        QString text;
+        QString caption;
+    };
+
+    std::deque<bool> yesNo;                               // answers to AskYesNo; No when empty
+    std::deque<std::optional<kav::SaveFormat>> formats;   // nothing (cancel) when empty
+    std::deque<QString> savePaths;                        // empty (cancel) when none left
+    std::deque<QString> openPaths;
+    QList<Asked> asked;
+
+    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override
+    {
+        asked.append({QStringLiteral("question"), text, caption});
+        return Next(yesNo, false);
+    }
+    void Tell(QWidget*, const QString& text, const QString& caption, Icon icon) override
+    {
+        asked.append({icon == Icon::Warning ? QStringLiteral("warning") : QStringLiteral("notice"), text, caption});
+    }
+    std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override
+    {
+        asked.append({QStringLiteral("format"), {}, {}});
+        return Next(formats, std::optional<kav::SaveFormat>{});
+    }
+    QString AskSavePath(QWidget*) override
+    {
+        asked.append({QStringLiteral("savePath"), {}, {}});
+        return Next(savePaths, QString());
+    }
+    QString AskOpenPath(QWidget*) override
+    {
+        asked.append({QStringLiteral("openPath"), {}, {}});
+        return Next(openPaths, QString());
+    }
+    void ShowListing(QWidget*, const QString& text) override
+    {
+        asked.append({QStringLiteral("listing"), text, {}});
+    }
+    void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
+
+    QStringList Kinds() const
+    {
+        QStringList kinds;
+        for (const Asked& a : asked)
+            kinds.append(a.kind);
+        return kinds;
+    }
+
+private:
+    template <class T>
+    static T Next(std::deque<T>& queue, T fallback)
+    {
+        if (queue.empty())
+            return fallback;
+        T value = std::move(queue.front());
+        queue.pop_front();
+        return value;
+    }
+};

@@ -1,0 +1,259 @@
+#include "scripted_prompts.h"
+
+#include "app/ui_text.h"
+#include "view/kav_view.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using kav::CKavView;
+using kav::Point;
+
+namespace {
+
+QRgb Rgb(const QImage& image, int x, int y)
+{
+    return image.pixel(x, y) & 0xFFFFFF;
+}
+constexpr QRgb kBlack = 0x000000;
+constexpr QRgb kWhite = 0xFFFFFF;
+
+// Counts paint events of one widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestKavView : public QObject {
+    Q_OBJECT
+
+    ScriptedPrompts* m_prompts = nullptr;
+    CKavView* m_view = nullptr;
+
+    std::vector<Point> Points() const
+    {
+        const auto points = m_view->Store().ActivePoints();
+        return {points.begin(), points.end()};
+    }
+    void Click(int x, int y) { QTest::mouseClick(m_view, Qt::LeftButton, {}, QPoint(x, y)); }
+    QStringList Readouts(QSignalSpy& spy)
+    {
+        if (spy.isEmpty())
+            return {};
+        const QList<QVariant> last = spy.takeLast();
+        spy.clear();
+        return {last[0].toString(), last[1].toString(), last[2].toString()};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_prompts = new ScriptedPrompts;
+        m_view = new CKavView(*m_prompts);
+        m_view->resize(400, 300);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view));
+    }
+    void cleanup()
+    {
+        delete m_view;
+        delete m_prompts;
+    }
+
+    void clicksAppendAndNearClicksAskToJoin()
+    {
+        Click(100, 100);
+        QVERIFY(m_prompts->asked.isEmpty()); // the first click asks nothing
+        Click(200, 50);
+        QVERIFY(m_prompts->asked.isEmpty());
+
+        m_prompts->yesNo = {true};
+        Click(103, 96); // within 4 pixels of the first point: offered, and taken
+        QCOMPARE(m_prompts->asked.size(), 1);
+        QCOMPARE(m_prompts->asked[0].kind, QStringLiteral("question"));
+        QCOMPARE(m_prompts->asked[0].text, QStringLiteral("Czy połączyć odcinki?"));
+        QCOMPARE(m_prompts->asked[0].caption, QStringLiteral("Połączyć?"));
+        QCOMPARE(Points(), (std::vector<Point>{{100, 100}, {200, 50}, {100, 100}}));
+
+        m_prompts->yesNo = {false};
+        Click(204, 54); // declined: the click is stored where it was made
+        QCOMPARE(m_prompts->asked.size(), 2);
+        QCOMPARE(Points().back(), (Point{204, 54}));
+    }
+
+    void aClickFivePixelsAwayAsksNothing()
+    {
+        Click(100, 100);
+        Click(105, 100);
+        Click(100, 95);
+        QVERIFY(m_prompts->asked.isEmpty());
+        QCOMPARE(Points().size(), std::size_t{3});
+    }
+
+    void onlyTheEarliestPointInRangeIsOffered()
+    {
+        Click(50, 50);
+        Click(56, 50);
+        m_prompts->yesNo = {false};
+        Click(53, 50); // near both; the first is offered, No stores the click
+        QCOMPARE(m_prompts->asked.size(), 1);
+        QCOMPARE(Points(), (std::vector<Point>{{50, 50}, {56, 50}, {53, 50}}));
+
+        m_prompts->yesNo = {true};
+        Click(53, 50); // now (53,50) itself is in range too, but (50,50) came first
+        QCOMPARE(Points().back(), (Point{50, 50}));
+    }
+
+    void aJoinedCopyThatFillsTheBufferSwitchesAtOnce()
+    {
+        for (int i = 0; i < 255; ++i)
+            QVERIFY(m_view->Store().AppendPoint({10 + i, 200}));
+        m_prompts->yesNo = {true};
+        Click(11, 201);
+        QVERIFY(!m_view->Store().m_useA);
+        QCOMPARE(m_view->Store().m_countB, 256);
+        QCOMPARE(Points().back(), (Point{10, 200}));
+    }
+
+    void newAsksOnlyWhenThereArePoints()
+    {
+        m_view->OnPointsNew();
+        QVERIFY(m_prompts->asked.isEmpty());
+
+        Click(10, 10);
+        Click(20, 20);
+        m_prompts->yesNo = {false};
+        m_view->OnPointsNew();
+        QCOMPARE(m_prompts->asked.size(), 1);
+        QCOMPARE(m_prompts->asked[0].text, QStringLiteral("Czy wyczyścić wszystko?"));
+        QCOMPARE(m_prompts->asked[0].caption, QStringLiteral("Nowy"));
+        QCOMPARE(Points().size(), std::size_t{2});
+
+        m_prompts->yesNo = {true};
+        m_view->OnPointsNew();
+        QVERIFY(Points().empty());
+    }
+
+    void undoTakesBackTheNewestPoint()
+    {
+        m_view->OnUndoPoint(); // empty: nothing to take back, no question
+        Click(10, 10);
+        Click(20, 20);
+        m_view->OnUndoPoint();
+        QCOMPARE(Points(), (std::vector<Point>{{10, 10}}));
+        QVERIFY(m_prompts->asked.isEmpty());
+    }
+
+    void aRefusedPointIsReportedAndNotStored()
+    {
+        // A store whose memory runs out at 512 points.
+        auto limited = [](Point* points, std::size_t count) -> Point* {
+            return count > 512 ? nullptr : kav::PointStore::ReallocatePoints(points, count);
+        };
+        CKavView view(*m_prompts, nullptr, limited);
+        view.resize(100, 100);
+        for (int i = 0; i < 511; ++i)
+            QVERIFY(view.Store().AppendPoint({i * 10, 0}));
+        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("warning")});
+        QCOMPARE(m_prompts->asked[0].text, kav::ui::kPointRefusedText);
+        QCOMPARE(view.Store().ActivePoints().size(), std::size_t{511});
+
+        m_prompts->yesNo = {true}; // a joined copy is refused the same way
+        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(1, 1));
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"warning", "question", "warning"}));
+        QCOMPARE(view.Store().ActivePoints().size(), std::size_t{511});
+    }
+
+    void readoutsFollowTheMouseOnly()
+    {
+        QSignalSpy spy(m_view, &CKavView::ReadoutsChanged);
+        for (int i = 0; i < 3; ++i)
+            Click(10 * i + 5, 10);
+        spy.clear();
+        QTest::mouseMove(m_view, QPoint(12, 34));
+        QCOMPARE(Readouts(spy), (QStringList{"x=12", "y=34", QStringLiteral(" punktów: 3")}));
+
+        Click(100, 100); // a click alone leaves the readouts as they were
+        QVERIFY(spy.isEmpty());
+        QTest::mouseMove(m_view, QPoint(13, 34));
+        QCOMPARE(Readouts(spy)[2], QStringLiteral(" punktów: 4"));
+
+        // Buffer B drops the leading space; A brings it back.
+        for (int i = 4; i < 300; ++i)
+            QVERIFY(m_view->Store().AppendPoint({i, i}));
+        QTest::mouseMove(m_view, QPoint(14, 34));
+        QCOMPARE(Readouts(spy)[2], QStringLiteral("punktów: 300"));
+        for (int i = 300; i < 512; ++i)
+            QVERIFY(m_view->Store().AppendPoint({i, i}));
+        QTest::mouseMove(m_view, QPoint(15, 34));
+        QCOMPARE(Readouts(spy)[2], QStringLiteral(" punktów: 512"));
+    }
+
+    void aMouseMoveDoesNotRepaint()
+    {
+        Click(50, 50);
+        QTest::qWait(50);
+        PaintCounter counter;
+        m_view->installEventFilter(&counter);
+        QTest::mouseMove(m_view, QPoint(60, 60));
+        QTest::mouseMove(m_view, QPoint(70, 60));
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 0);
+        Click(80, 80);
+        QTRY_VERIFY(counter.paints > 0); // a click repaints
+        m_view->removeEventFilter(&counter);
+    }
+
+    void drawsTheSegmentsAndTheEndCircle()
+    {
+        QImage empty = m_view->grab().toImage();
+        for (int y = 0; y < empty.height(); y += 7)
+            for (int x = 0; x < empty.width(); x += 7)
+                QCOMPARE(Rgb(empty, x, y), kWhite);
+
+        Click(50, 100);
+        Click(150, 100);
+        QImage image = m_view->grab().toImage();
+        for (int x = 50; x <= 145; ++x)
+            QCOMPARE(Rgb(image, x, 100), kBlack);
+        // The circle at (150,100): outline on the box's edges, white inside,
+        // the segment's end hidden under it.
+        QCOMPARE(Rgb(image, 146, 100), kBlack);
+        QCOMPARE(Rgb(image, 153, 100), kBlack);
+        QCOMPARE(Rgb(image, 150, 96), kBlack);
+        QCOMPARE(Rgb(image, 150, 103), kBlack);
+        for (int x = 147; x <= 152; ++x)
+            QCOMPARE(Rgb(image, x, 100), kWhite);
+        QCOMPARE(Rgb(image, 154, 100), kWhite); // right edge of the box left out
+        QCOMPARE(Rgb(image, 50, 99), kWhite);   // one pixel wide
+
+        m_view->OnUndoPoint(); // back to one point: only its circle
+        image = m_view->grab().toImage();
+        QCOMPARE(Rgb(image, 100, 100), kWhite);
+        QCOMPARE(Rgb(image, 46, 100), kBlack);
+        QCOMPARE(Rgb(image, 50, 100), kWhite);
+        QCOMPARE(Rgb(image, 150, 100), kWhite);
+    }
+
+    void pointsFarOutsideDrawSafely()
+    {
+        const std::int32_t lo = std::numeric_limits<std::int32_t>::min();
+        const std::int32_t hi = std::numeric_limits<std::int32_t>::max();
+        for (const Point p : {Point{lo, lo}, Point{hi, hi}, Point{200, 150}, Point{hi, 150}, Point{lo, hi}})
+            QVERIFY(m_view->Store().AppendPoint(p));
+        const QImage image = m_view->grab().toImage();
+        QCOMPARE(Rgb(image, 300, 150), kBlack); // from (200,150) towards x = +inf
+        QCOMPARE(Rgb(image, 399, 150), kBlack);
+    }
+};
+
+QTEST_MAIN(TestKavView)
+#include "tst_kav_view.moc"

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "exchange/coordinate_format.h"
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace kav {
+
+// Everything the program asks or tells the user through a modal window goes
+// through this interface: the frame hands the view the real dialogs, tests
+// hand it scripted answers.
+class CUserPrompts {
+public:
+    enum class Icon { None, Warning };
+
+    virtual ~CUserPrompts() = default;
+
+    // A question with Yes and No buttons; true only for Yes.
+    virtual bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
+    // A message with a single OK button.
+    virtual void Tell(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
+    // The separators and order of a save; nothing when the user cancels.
+    virtual std::optional<SaveFormat> AskSaveFormat(QWidget* owner) = 0;
+    // A path to save to or to open; empty when the user cancels.
+    virtual QString AskSavePath(QWidget* owner) = 0;
+    virtual QString AskOpenPath(QWidget* owner) = 0;
+    // The coordinate listing, until the user closes it.
+    virtual void ShowListing(QWidget* owner, const QString& text) = 0;
+    // The about box, until the user closes it.
+    virtual void ShowAbout(QWidget* owner) = 0;
+};
+
+} // namespace kav
