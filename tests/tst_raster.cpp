@@ -158,3 +158,30 @@ TEST(Raster, EmptyInputAndEmptyCanvasDrawNothing)
     kav::DrawPolyline(none, std::vector<Point>{{0, 0}, {1, 1}}, kBlack);
     kav::DrawEndMarker(none, {0, 0}, kBlack, kWhite);
 }
+
+TEST(Raster, SegmentsOfEveryDirectionFollowBresenham)
+{
+    // Along the longer axis every pixel; across, the nearest pixel to the
+    // ideal line, halves rounding towards the start. Both the table for
+    // short segments and the general loop must give exactly these.
+    for (int dy = -20; dy <= 20; ++dy) {
+        for (int dx = -20; dx <= 20; ++dx) {
+            Image image(48, 48);
+            const Point from{24, 24};
+            kav::DrawPolyline(image.Canvas(), std::vector<Point>{from, {from.x + dx, from.y + dy}}, kBlack);
+            Image expected(48, 48);
+            const int major = std::max(std::abs(dx), std::abs(dy));
+            const int minor = std::min(std::abs(dx), std::abs(dy));
+            for (int i = 0; i <= major; ++i) {
+                const int across = major == 0 ? 0 : (2 * i * minor + major - 1) / (2 * major);
+                const bool steep = std::abs(dy) > std::abs(dx);
+                const int stepX = dx < 0 ? -1 : 1;
+                const int stepY = dy < 0 ? -1 : 1;
+                const int x = from.x + stepX * (steep ? across : i);
+                const int y = from.y + stepY * (steep ? i : across);
+                expected.At(x, y) = kBlack;
+            }
+            ASSERT_EQ(image.Rows(0, 0, 48, 48), expected.Rows(0, 0, 48, 48)) << dx << "," << dy;
+        }
+    }
+}

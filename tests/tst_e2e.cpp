@@ -1,0 +1,180 @@
+// The real program in a real X server: Xvfb, xdotool for the mouse and the
+// keyboard, ImageMagick's import for screenshots.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr QRgb kBlack = 0x000000;
+constexpr QRgb kWhite = 0xFFFFFF;
+
+QRgb Rgb(const QImage& image, QPoint p)
+{
+    return image.pixel(p) & 0xFFFFFF;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QProcess m_xvfb;
+    QString m_display;
+    QProcessEnvironment m_env;
+
+    // Runs a tool against the display and returns what it printed.
+    QByteArray Tool(const QString& program, const QStringList& arguments, int timeoutMs = 10000)
+    {
+        QProcess process;
+        process.setProcessEnvironment(m_env);
+        process.start(program, arguments);
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            qWarning("%s %s timed out", qPrintable(program), qPrintable(arguments.join(' ')));
+            return {};
+        }
+        return process.readAllStandardOutput();
+    }
+    QByteArray Xdotool(const QStringList& arguments) { return Tool(QStringLiteral("xdotool"), arguments); }
+
+    QImage Screenshot()
+    {
+        const QByteArray ppm = Tool(QStringLiteral("import"), {"-window", "root", "ppm:-"});
+        return QImage::fromData(ppm, "PPM").convertToFormat(QImage::Format_RGB32);
+    }
+
+    // Waits for a window whose name matches; returns its id.
+    QString WaitForWindow(const QString& name)
+    {
+        for (int i = 0; i < 100; ++i) {
+            const QByteArray ids = Xdotool({"search", "--name", name}).trimmed();
+            if (!ids.isEmpty())
+                return QString::fromLatin1(ids.split('\n').front());
+            QTest::qWait(100);
+        }
+        return {};
+    }
+
+    QPoint WindowPosition(const QString& window)
+    {
+        QPoint at;
+        for (const QByteArray& line : Xdotool({"getwindowgeometry", "--shell", window}).split('\n')) {
+            if (line.startsWith("X="))
+                at.setX(line.mid(2).toInt());
+            if (line.startsWith("Y="))
+                at.setY(line.mid(2).toInt());
+        }
+        return at;
+    }
+
+    void Click(QPoint at)
+    {
+        Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        for (const char* tool : {"Xvfb", "xdotool", "import"})
+            QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
+                     qPrintable(QStringLiteral("%1 is missing: `make test` installs it").arg(QLatin1String(tool))));
+        QVERIFY(m_home.isValid());
+
+        // A display that nobody uses.
+        for (int n = 90; n < 200 && m_display.isEmpty(); ++n) {
+            if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
+                && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+                m_display = QStringLiteral(":%1").arg(n);
+        }
+        QVERIFY(!m_display.isEmpty());
+        m_xvfb.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QVERIFY(m_xvfb.waitForStarted());
+
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("DISPLAY"), m_display);
+        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_env.insert(QStringLiteral("HOME"), m_home.path());
+        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
+        QTRY_VERIFY_WITH_TIMEOUT(!Xdotool({"getdisplaygeometry"}).isEmpty(), 10000);
+    }
+
+    void cleanupTestCase()
+    {
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished(5000);
+    }
+
+    void drawAndCloseAFigure()
+    {
+        QProcess kav;
+        kav.setProcessEnvironment(m_env);
+        kav.start(QStringLiteral(KAV_BINARY), {});
+        QVERIFY(kav.waitForStarted());
+
+        const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
+        QVERIFY2(!window.isEmpty(), "the main window did not appear");
+        QCOMPARE(Xdotool({"getwindowname", window}).trimmed(), QByteArray("KAV Edytor"));
+        QTest::qWait(500);
+
+        // The view is the white area under the menu bar.
+        const QPoint corner = WindowPosition(window);
+        QImage shot = Screenshot();
+        QVERIFY(!shot.isNull());
+        int top = corner.y();
+        while (top < corner.y() + 100 && Rgb(shot, {corner.x() + 300, top}) != kWhite)
+            ++top;
+        QVERIFY2(top < corner.y() + 100, "no white drawing area found");
+        const QPoint origin(corner.x(), top);
+
+        const QPoint a = origin + QPoint(60, 60);
+        const QPoint b = origin + QPoint(260, 80);
+        const QPoint c = origin + QPoint(160, 240);
+        Click(a);
+        Click(b);
+        Click(c);
+        Click(a + QPoint(2, 2)); // near the first point: the join question
+
+        const QString question = WaitForWindow(QString::fromUtf8("^Połączyć\\?$"));
+        QVERIFY2(!question.isEmpty(), "the join question did not appear");
+        Xdotool({"windowfocus", "--sync", question});
+        Xdotool({"key", "Return"}); // Yes is the default button
+        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", QString::fromUtf8("^Połączyć\\?$")}).trimmed().isEmpty(),
+                                 5000);
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 400), QString::number(origin.y() + 300)});
+        QTest::qWait(300);
+
+        shot = Screenshot();
+        shot.save(QDir::current().filePath(QStringLiteral("e2e-closed-figure.png")));
+        // The segment from a to b, and the closing one from c back to a.
+        QCOMPARE(Rgb(shot, a + QPoint(100, 10)), kBlack);
+        QCOMPARE(Rgb(shot, (b + c) / 2), kBlack);
+        QCOMPARE(Rgb(shot, (c + a) / 2), kBlack);
+        // The end circle sits on a: outline, white inside over the joined ends.
+        QCOMPARE(Rgb(shot, a + QPoint(-4, 0)), kBlack);
+        QCOMPARE(Rgb(shot, a + QPoint(3, 0)), kBlack);
+        QCOMPARE(Rgb(shot, a), kWhite);
+        QCOMPARE(Rgb(shot, a + QPoint(2, 1)), kWhite);
+        QCOMPARE(Rgb(shot, a + QPoint(40, 40)), kWhite);
+
+        // Quit through the menu: Plik, then Wyjście.
+        Xdotool({"windowfocus", "--sync", window});
+        Xdotool({"key", "alt+p"});
+        QTest::qWait(300);
+        Xdotool({"key", "w"});
+        QVERIFY(kav.waitForFinished(10000));
+        QCOMPARE(kav.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kav.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
