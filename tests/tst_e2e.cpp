@@ -121,7 +121,7 @@ private Q_SLOTS:
         QVERIFY(kav.waitForStarted());
 
         const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
-        QVERIFY2(!window.isEmpty(), "the main window did not appear");
+        QVERIFY2(!window.isEmpty(), "the main window did not appear: " + kav.readAllStandardError());
         QCOMPARE(Xdotool({"getwindowname", window}).trimmed(), QByteArray("KAV Edytor"));
         QTest::qWait(500);
 
