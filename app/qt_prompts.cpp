@@ -7,6 +7,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 namespace kav {
 
@@ -25,6 +26,33 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
         return {};
     return dialog.selectedFiles().front();
 }
+
+class DialogProgress final : public CProgress {
+public:
+    DialogProgress(QWidget* owner, const QString& text, qint64 total)
+        : m_dialog(text, ui::kCancel, 0, kSteps, owner)
+        , m_total(std::max<qint64>(total, 1))
+    {
+        m_dialog.setObjectName(QStringLiteral("progressDialog"));
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(500);
+        m_dialog.setAutoReset(false);
+        m_dialog.setValue(0);
+    }
+
+    bool Update(qint64 done) override
+    {
+        // A modal progress dialog handles events in setValue, so the
+        // window stays drawn and Cancel gets through.
+        m_dialog.setValue(static_cast<int>(std::min(done, m_total) * kSteps / m_total));
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QProgressDialog m_dialog;
+    qint64 m_total;
+};
 
 } // namespace
 
@@ -71,6 +99,15 @@ void CQtPrompts::ShowAbout(QWidget* owner)
 {
     CAboutBox box(owner);
     box.exec();
+}
+
+} // namespace kav
+
+namespace kav {
+
+std::unique_ptr<CProgress> CQtPrompts::StartProgress(QWidget* owner, const QString& text, qint64 total)
+{
+    return std::make_unique<DialogProgress>(owner, text, total);
 }
 
 } // namespace kav

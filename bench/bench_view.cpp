@@ -58,6 +58,7 @@ public:
     QString AskOpenPath(QWidget*) override { return {}; }
     void ShowListing(QWidget*, const QString&) override {}
     void ShowAbout(QWidget*) override {}
+    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString&, qint64) override { return nullptr; }
 };
 
 void BM_Click(benchmark::State& state)

@@ -13,16 +13,16 @@ CCoordListDlg::CCoordListDlg(QWidget* parent)
 {
     setObjectName(QStringLiteral("coordListDlg"));
     setWindowTitle(ui::kListingCaption);
-    const DialogUnits du(*this);
+    DialogLayout layout(*this);
 
     auto* close = new QPushButton(ui::kListingClose, this);
     close->setObjectName(QStringLiteral("close"));
-    close->setGeometry(du.Rect(119, 74, 50, 14));
+    layout.Place(close, 119, 74, 50, 14);
     close->setAutoDefault(false); // Enter belongs to the text field
 
     m_field = new QPlainTextEdit(this);
     m_field->setObjectName(QStringLiteral("coordText"));
-    m_field->setGeometry(du.Rect(7, 7, 162, 64));
+    layout.Place(m_field, 7, 7, 162, 64);
     m_field->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_field->setWordWrapMode(QTextOption::WrapAnywhere); // one long line of numbers
     m_field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -30,7 +30,7 @@ CCoordListDlg::CCoordListDlg(QWidget* parent)
     m_field->setTabChangesFocus(true);
 
     setTabOrder(close, m_field);
-    setFixedSize(du.Size(176, 95));
+    layout.Apply(176, 95);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     close->setFocus();
 }

@@ -1,27 +1,44 @@
 #include "exchange/dialog_units.h"
 
+#include <QAbstractButton>
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
 #include <QWidget>
+
+#include <cmath>
 
 namespace kav {
 
-DialogUnits::DialogUnits(const QWidget& dialog)
+DialogLayout::DialogLayout(QWidget& dialog)
+    : m_dialog(dialog)
 {
-    const QFontMetrics metrics(dialog.font());
-    // The average over the 52 Latin letters, rounded, as the dialog templates expect.
+}
+
+void DialogLayout::Place(QWidget* widget, int x, int y, int width, int height)
+{
+    m_items.append({widget, QRect(x, y, width, height)});
+}
+
+void DialogLayout::Apply(int width, int height)
+{
+    const QFontMetrics metrics(m_dialog.font());
+    // The average over the 52 Latin letters, rounded, as dialog templates expect.
     const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    m_charWidth = (letters / 26 + 1) / 2;
-    m_charHeight = metrics.height();
-}
+    double unitX = ((letters / 26 + 1) / 2) / 4.0;
+    const double unitY = metrics.height() / 8.0;
+    for (const Item& item : m_items) {
+        const QWidget* w = item.widget;
+        if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) || qobject_cast<const QGroupBox*>(w))
+            unitX = std::max(unitX, w->minimumSizeHint().width() / static_cast<double>(item.units.width()));
+    }
 
-QRect DialogUnits::Rect(int x, int y, int width, int height) const
-{
-    return {x * m_charWidth / 4, y * m_charHeight / 8, width * m_charWidth / 4, height * m_charHeight / 8};
-}
-
-QSize DialogUnits::Size(int width, int height) const
-{
-    return {width * m_charWidth / 4, height * m_charHeight / 8};
+    auto px = [](int units, double unit) { return static_cast<int>(std::lround(units * unit)); };
+    for (const Item& item : m_items) {
+        const QRect& u = item.units;
+        item.widget->setGeometry(px(u.x(), unitX), px(u.y(), unitY), px(u.width(), unitX), px(u.height(), unitY));
+    }
+    m_dialog.setFixedSize(px(width, unitX), px(height, unitY));
 }
 
 } // namespace kav

@@ -53,43 +53,43 @@ CSaveFormatDlg::CSaveFormatDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("saveFormatDlg"));
-    const DialogUnits du(*this);
+    DialogLayout layout(*this);
 
     // A frameless window still needs an edge.
     auto* frame = new QFrame(this);
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
     frame->setLineWidth(2);
-    frame->setGeometry(QRect(QPoint(0, 0), du.Size(177, 198)));
+    layout.Place(frame, 0, 0, 177, 198);
 
     // Template order, which is also the tab order of the focusable controls.
     auto* ok = new QPushButton(ui::kOk, this);
     ok->setObjectName(QStringLiteral("ok"));
-    ok->setGeometry(du.Rect(61, 177, 50, 14));
+    layout.Place(ok, 61, 177, 50, 14);
     ok->setDefault(true);
     auto* cancel = new QPushButton(ui::kCancel, this);
     cancel->setObjectName(QStringLiteral("cancel"));
-    cancel->setGeometry(du.Rect(120, 177, 50, 14));
+    layout.Place(cancel, 120, 177, 50, 14);
 
-    auto makeRadio = [this, &du](const QString& text, const char* name, QRect place) {
+    auto makeRadio = [this, &layout](const QString& text, const char* name, QRect place) {
         auto* radio = new QRadioButton(text, this);
         radio->setObjectName(QLatin1String(name));
-        radio->setGeometry(place);
+        layout.Place(radio, place.x(), place.y(), place.width(), place.height());
         radio->setFocusPolicy(Qt::NoFocus);
         return radio;
     };
-    m_radioSpace = makeRadio(ui::kFormatSpace, "sepSpace", du.Rect(21, 38, 141, 10));
-    m_radioComma = makeRadio(ui::kFormatComma, "sepComma", du.Rect(21, 54, 141, 10));
-    m_radioUser = makeRadio(ui::kFormatUser, "sepUser", du.Rect(21, 68, 141, 10));
+    m_radioSpace = makeRadio(ui::kFormatSpace, "sepSpace", QRect(21, 38, 141, 10));
+    m_radioComma = makeRadio(ui::kFormatComma, "sepComma", QRect(21, 54, 141, 10));
+    m_radioUser = makeRadio(ui::kFormatUser, "sepUser", QRect(21, 68, 141, 10));
 
     auto* box = new QGroupBox(ui::kFormatUserBox, this);
-    box->setGeometry(du.Rect(21, 83, 83, 30));
+    layout.Place(box, 21, 83, 83, 30);
     box->lower();
     frame->lower();
 
-    auto makeEdit = [this, &du](const char* name, QRect place, const QString& text) {
+    auto makeEdit = [this, &layout](const char* name, QRect place, const QString& text) {
         auto* edit = new QLineEdit(text, this);
         edit->setObjectName(QLatin1String(name));
-        edit->setGeometry(place);
+        layout.Place(edit, place.x(), place.y(), place.width(), place.height());
         edit->setMaxLength(1);
         edit->setValidator(new Windows1250Validator(edit));
         edit->setAlignment(Qt::AlignCenter);
@@ -97,17 +97,17 @@ CSaveFormatDlg::CSaveFormatDlg(QWidget* parent)
         return edit;
     };
     auto* labelX = new QLabel(QStringLiteral("X"), this);
-    labelX->setGeometry(du.Rect(33, 99, 8, 8));
-    m_editX = makeEdit("sepX", du.Rect(41, 95, 11, 12), m_textX);
+    layout.Place(labelX, 33, 99, 8, 8);
+    m_editX = makeEdit("sepX", QRect(41, 95, 11, 12), m_textX);
     auto* labelY = new QLabel(QStringLiteral("Y"), this);
-    labelY->setGeometry(du.Rect(56, 99, 8, 8));
-    m_editY = makeEdit("sepY", du.Rect(65, 95, 11, 12), m_textY);
+    layout.Place(labelY, 56, 99, 8, 8);
+    m_editY = makeEdit("sepY", QRect(65, 95, 11, 12), m_textY);
 
-    Heading(ui::kFormatHeading, this)->setGeometry(du.Rect(7, 7, 163, 16));
-    Heading(ui::kOrderHeading, this)->setGeometry(du.Rect(7, 120, 163, 16));
+    layout.Place(Heading(ui::kFormatHeading, this), 7, 7, 163, 16);
+    layout.Place(Heading(ui::kOrderHeading, this), 7, 120, 163, 16);
 
-    m_radioClicks = makeRadio(ui::kOrderClicks, "orderClicks", du.Rect(18, 144, 126, 10));
-    m_radioReverse = makeRadio(ui::kOrderReverse, "orderReverse", du.Rect(18, 159, 137, 10));
+    m_radioClicks = makeRadio(ui::kOrderClicks, "orderClicks", QRect(18, 144, 126, 10));
+    m_radioReverse = makeRadio(ui::kOrderReverse, "orderReverse", QRect(18, 159, 137, 10));
 
     // Two exclusive groups: the separators and the order.
     auto* separators = new QButtonGroup(this);
@@ -121,7 +121,7 @@ CSaveFormatDlg::CSaveFormatDlg(QWidget* parent)
     setTabOrder(ok, cancel);
     setTabOrder(cancel, m_editX);
     setTabOrder(m_editX, m_editY);
-    setFixedSize(du.Size(177, 198));
+    layout.Apply(177, 198);
 
     // Dispatch table.
     connect(ok, &QPushButton::clicked, this, &CSaveFormatDlg::accept);

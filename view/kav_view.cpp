@@ -1,10 +1,14 @@
 #include "view/kav_view.h"
 
 #include "app/ui_text.h"
+#include "exchange/file_errors.h"
+#include "exchange/point_file.h"
 #include "view/geometry.h"
 #include "view/raster.h"
 #include "view/user_prompts.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -111,10 +115,81 @@ void CKavView::OnUndoPoint()
     update();
 }
 
-void CKavView::OnPointsSave() {}
+void CKavView::OnPointsSave()
+{
+    if (!m_store.HasPoints()) {
+        m_prompts.Tell(this, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
+        return;
+    }
+    const std::optional<SaveFormat> format = m_prompts.AskSaveFormat(this);
+    if (!format)
+        return;
+    const QString path = m_prompts.AskSavePath(this);
+    if (path.isEmpty())
+        return;
+    const QString failure = SavePointsToFile(path, m_store.ActivePoints(), *format);
+    if (!failure.isEmpty())
+        m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), failure), ui::kSaveFailedCaption,
+                       CUserPrompts::Icon::Warning);
+}
 
-void CKavView::OnPointsOpen() {}
+void CKavView::OnPointsOpen()
+{
+    const QString path = m_prompts.AskOpenPath(this);
+    if (path.isEmpty())
+        return;
+    const QString shownPath = QDir::toNativeSeparators(path);
+    // Opened before the question, so that a file that cannot be read never
+    // costs the user the points already drawn.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_prompts.Tell(this, ui::kOpenFailedText.arg(shownPath, ReadErrorReason(file)), ui::kOpenFailedCaption,
+                       CUserPrompts::Icon::Warning);
+        return;
+    }
+    const bool replace = m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
 
-void CKavView::OnShowCoords() {}
+    // The whole file is read aside first: a failure part way, or a cancel,
+    // leaves the points as they were.
+    PointStore loaded;
+    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ui::kLoadingText, file.size());
+    const LoadResult result
+        = LoadPointsFrom(file, loaded, [&progress](qint64 done) { return !progress || progress->Update(done); });
+    progress.reset();
+
+    switch (result.status) {
+    case LoadStatus::Cancelled:
+        return;
+    case LoadStatus::ReadFailed:
+        m_prompts.Tell(this, ui::kReadFailedText.arg(shownPath, result.reason), ui::kOpenFailedCaption,
+                       CUserPrompts::Icon::Warning);
+        return;
+    case LoadStatus::TooMany:
+        m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
+        return;
+    case LoadStatus::Loaded:
+        break;
+    }
+
+    // Clearing only zeroes the counts, so they are all it takes to undo it
+    // when the store refuses the new points.
+    const std::int32_t countA = m_store.m_countA;
+    const std::int32_t countB = m_store.m_countB;
+    if (replace)
+        m_store.ClearPoints();
+    if (!m_store.AppendPoints(loaded.ActivePoints())) {
+        m_store.m_countA = countA;
+        m_store.m_countB = countB;
+        m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
+        return;
+    }
+    update();
+}
+
+void CKavView::OnShowCoords()
+{
+    const std::string text = FormatListing(m_store.ActivePoints(), width() / 2, height() / 2);
+    m_prompts.ShowListing(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
 
 } // namespace kav

@@ -4,11 +4,20 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class QWidget;
 
 namespace kav {
+
+// Shows how far a long task has got and lets the user cancel it.
+class CProgress {
+public:
+    virtual ~CProgress() = default;
+    // Reports `done` of the total; false once the user has cancelled.
+    virtual bool Update(qint64 done) = 0;
+};
 
 // Everything the program asks or tells the user through a modal window goes
 // through this interface: the frame hands the view the real dialogs, tests
@@ -32,6 +41,8 @@ public:
     virtual void ShowListing(QWidget* owner, const QString& text) = 0;
     // The about box, until the user closes it.
     virtual void ShowAbout(QWidget* owner) = 0;
+    // Progress of a task of `total` units, shown once it has run a while.
+    virtual std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 total) = 0;
 };
 
 } // namespace kav

@@ -52,6 +52,27 @@ public:
     }
     void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
 
+    int cancelProgressAfter = -1; // updates before Cancel; never when negative
+    int progressUpdates = 0;
+    QString progressText; // of the last progress started
+    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString& text, qint64) override
+    {
+        progressText = text;
+        struct Progress final : kav::CProgress {
+            ScriptedPrompts& owner;
+            explicit Progress(ScriptedPrompts& o)
+                : owner(o)
+            {
+            }
+            bool Update(qint64) override
+            {
+                ++owner.progressUpdates;
+                return owner.cancelProgressAfter < 0 || owner.progressUpdates <= owner.cancelProgressAfter;
+            }
+        };
+        return std::make_unique<Progress>(*this);
+    }
+
     QStringList Kinds() const
     {
         QStringList kinds;

@@ -1,0 +1,410 @@
+#include "scripted_prompts.h"
+
+#include "app/ui_text.h"
+#include "exchange/point_file.h"
+#include "view/kav_view.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using kav::CKavView;
+using kav::Point;
+using kav::SaveFormat;
+
+namespace {
+
+using Points = std::vector<Point>;
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// A device that takes `capacity` bytes and then fails every write.
+class FailDevice final : public QBuffer {
+public:
+    explicit FailDevice(qint64 capacity)
+        : m_capacity(capacity)
+    {
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (pos() + size > m_capacity)
+            return -1;
+        return QBuffer::writeData(data, size);
+    }
+
+private:
+    qint64 m_capacity;
+};
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestViewExchange : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    ScriptedPrompts* m_prompts = nullptr;
+    CKavView* m_view = nullptr;
+
+    Points Stored() const
+    {
+        const auto points = m_view->Store().ActivePoints();
+        return {points.begin(), points.end()};
+    }
+    void Store(const Points& points)
+    {
+        for (const Point& p : points)
+            QVERIFY(m_view->Store().AppendPoint(p));
+    }
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+    void Save(const QString& path, SaveFormat format)
+    {
+        m_prompts->formats = {format};
+        m_prompts->savePaths = {path};
+        m_view->OnPointsSave();
+    }
+    void Open(const QString& path, bool yes = true)
+    {
+        m_prompts->openPaths = {path};
+        m_prompts->yesNo = {yes};
+        m_view->OnPointsOpen();
+    }
+    QStringList DirectoryEntries() const
+    {
+        return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init()
+    {
+        m_prompts = new ScriptedPrompts;
+        m_view = new CKavView(*m_prompts);
+        m_view->resize(400, 300);
+    }
+    void cleanup()
+    {
+        delete m_view;
+        delete m_prompts;
+        for (const QString& name : DirectoryEntries())
+            QFile::remove(Path(name));
+    }
+
+    void saveWithNoPointsOnlySaysSo()
+    {
+        m_view->OnPointsSave();
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("notice")});
+        QCOMPARE(m_prompts->asked[0].text, QStringLiteral("Brak punktów do zapisu"));
+        QCOMPARE(m_prompts->asked[0].caption, QStringLiteral("Brak punktów"));
+    }
+
+    void cancellingEitherDialogWritesNothing()
+    {
+        Store({{1, 2}});
+        m_view->OnPointsSave(); // the format dialog cancelled
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("format")});
+        m_prompts->asked.clear();
+        m_prompts->formats = {SaveFormat{}};
+        m_view->OnPointsSave(); // the file dialog cancelled
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath"}));
+        QVERIFY(DirectoryEntries().isEmpty());
+    }
+
+    void roundTripsInEveryFormatAndOrder_data()
+    {
+        QTest::addColumn<char>("sepX");
+        QTest::addColumn<char>("sepY");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("space") << ' ' << ' ' << 1 << QByteArray("10 20 30 40 50 60");
+        QTest::newRow("comma") << ',' << ',' << 1 << QByteArray("10,20,30,40,50,60");
+        QTest::newRow("user") << ';' << '|' << 1 << QByteArray("10;20|30;40|50;60");
+        QTest::newRow("empty fields") << '\0' << '\0' << 1 << QByteArray("10\0" "20\0" "30\0" "40\0" "50\0" "60", 17);
+        QTest::newRow("polish letter") << '\xB9' << '\xB3' << 1 << QByteArray("10\xB9" "20\xB3" "30\xB9" "40\xB3" "50\xB9" "60");
+        QTest::newRow("space reverse") << ' ' << ' ' << 2 << QByteArray("50 60 30 40 10 20");
+        QTest::newRow("comma reverse") << ',' << ',' << 2 << QByteArray("50,60,30,40,10,20");
+        QTest::newRow("user reverse") << ';' << '|' << 2 << QByteArray("50;60|30;40|10;20");
+    }
+    void roundTripsInEveryFormatAndOrder()
+    {
+        QFETCH(char, sepX);
+        QFETCH(char, sepY);
+        QFETCH(int, order);
+        QFETCH(QByteArray, bytes);
+        const Points figure = {{10, 20}, {30, 40}, {50, 60}};
+        Store(figure);
+        const QString path = Path(QStringLiteral("figure.txt"));
+        Save(path, {sepX, sepY, order});
+        QCOMPARE(ReadAll(path), bytes);
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath"}));
+
+        Open(path, true); // replace the stored points
+        Points expected = figure;
+        if (order == 2)
+            std::reverse(expected.begin(), expected.end());
+        QCOMPARE(Stored(), expected);
+        QCOMPARE(m_prompts->asked.last().text, QStringLiteral("Czy usunąć isniejące punkty?"));
+        QCOMPARE(m_prompts->asked.last().caption, QStringLiteral("Usunąć?"));
+    }
+
+    void savingReplacesAnExistingFile()
+    {
+        const QString path = Path(QStringLiteral("old.txt"));
+        WriteAll(path, "a much longer old content than the new one");
+        Store({{1, 2}});
+        Save(path, {});
+        QCOMPARE(ReadAll(path), QByteArray("1 2"));
+        QCOMPARE(DirectoryEntries(), QStringList{QStringLiteral("old.txt")});
+    }
+
+    void openAsksOnlyWhenPointsExistAndAppendsOnNo()
+    {
+        const QString path = Path(QStringLiteral("two.txt"));
+        WriteAll(path, "7 8 9 10");
+        Open(path);
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("openPath")}); // no question
+        QCOMPARE(Stored(), (Points{{7, 8}, {9, 10}}));
+
+        m_view->Store().ClearPoints();
+        Store({{1, 1}, {2, 2}, {3, 3}});
+        Open(path, false);
+        QCOMPARE(Stored(), (Points{{1, 1}, {2, 2}, {3, 3}, {7, 8}, {9, 10}}));
+    }
+
+    void loadsGoIntoTheActiveBuffer()
+    {
+        QByteArray many;
+        for (int i = 0; i < 300; ++i)
+            many += QByteArray::number(i) + ' ' + QByteArray::number(i + 1) + '\n';
+        const QString path = Path(QStringLiteral("300.txt"));
+        WriteAll(path, many);
+        Open(path);
+        QVERIFY(!m_view->Store().m_useA);
+        QCOMPARE(m_view->Store().m_countB, 300);
+        QCOMPARE(Stored().back(), (Point{299, 300}));
+
+        m_view->Store().ClearPoints(); // B stays active
+        WriteAll(path, "5 6");
+        Open(path);
+        QVERIFY(!m_view->Store().m_useA);
+        QCOMPARE(Stored(), (Points{{5, 6}}));
+    }
+
+    void aLoadRepaints()
+    {
+        const QString path = Path(QStringLiteral("repaint.txt"));
+        WriteAll(path, "10 10 100 100");
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view));
+        QTest::qWait(20);
+        PaintCounter counter;
+        m_view->installEventFilter(&counter);
+        Open(path);
+        QTRY_VERIFY(counter.paints > 0);
+        m_view->removeEventFilter(&counter);
+    }
+
+    void unopenableFilesAreReportedAndCostNothing_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("missing.txt")) << kav::ui::kReasonMissing;
+        QTest::newRow("directory") << m_dir.path() << kav::ui::kReasonDirectory;
+    }
+    void unopenableFilesAreReportedAndCostNothing()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        Store({{1, 2}, {3, 4}});
+        Open(path, true);
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "warning"})); // no question
+        QVERIFY(m_prompts->asked[1].text.contains(QDir::toNativeSeparators(path)));
+        QVERIFY(m_prompts->asked[1].text.contains(reason));
+        QCOMPARE(Stored(), (Points{{1, 2}, {3, 4}}));
+    }
+
+    void aFileWithoutReadPermissionIsReported()
+    {
+        if (geteuid() == 0)
+            QSKIP("root reads every file");
+        const QString path = Path(QStringLiteral("secret.txt"));
+        WriteAll(path, "1 2");
+        QFile::setPermissions(path, QFileDevice::WriteOwner);
+        Store({{5, 5}});
+        Open(path, true);
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "warning"}));
+        QVERIFY(m_prompts->asked[1].text.contains(kav::ui::kReasonNoReadPermission));
+        QCOMPARE(Stored(), (Points{{5, 5}}));
+    }
+
+    void failedSavesAreReported_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        // A folder nobody may write to; root may write anywhere but where the
+        // system itself says no.
+        if (geteuid() == 0)
+            QTest::newRow("system folder") << QStringLiteral("/proc/kav-test.txt") << kav::ui::kReasonOther.arg(QString());
+        else
+            QTest::newRow("read-only folder") << m_dir.filePath(QStringLiteral("locked/kav-test.txt"))
+                                              << kav::ui::kReasonNoWritePermission;
+        QTest::newRow("disk full") << QStringLiteral("/dev/full") << kav::ui::kReasonDiskFull;
+        QTest::newRow("directory") << m_dir.path() << kav::ui::kReasonDirectory;
+    }
+    void failedSavesAreReported()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        QDir(m_dir.path()).mkdir(QStringLiteral("locked"));
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        Store({{1, 2}, {3, 4}});
+        Save(path, {});
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
+        QVERIFY2(m_prompts->asked[2].text.contains(QDir::toNativeSeparators(path)), qPrintable(m_prompts->asked[2].text));
+        QVERIFY2(m_prompts->asked[2].text.contains(reason), qPrintable(m_prompts->asked[2].text));
+        QVERIFY(!QFile::exists(QStringLiteral("/proc/kav-test.txt")));
+        QVERIFY(QFileInfo(QStringLiteral("/dev/full")).isFile() == false); // still the device
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                           | QFileDevice::ExeOwner);
+        QDir(m_dir.path()).rmdir(QStringLiteral("locked"));
+    }
+
+    void aWriteThatFailsMidwayKeepsTheOldFile()
+    {
+        const QString path = Path(QStringLiteral("keep.txt"));
+        WriteAll(path, "old contents");
+        Points many;
+        for (int i = 0; i < 200000; ++i)
+            many.push_back({i, i});
+        Store(many);
+
+        // Files may grow to 64 KiB only: the write fails part way.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        Save(path, {});
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
+        QCOMPARE(ReadAll(path), QByteArray("old contents"));
+        QCOMPARE(DirectoryEntries(), QStringList{QStringLiteral("keep.txt")}); // no temporary left
+    }
+
+    void theWriterReportsADeviceThatFails()
+    {
+        Points many(100000, Point{1234, 5678});
+        FailDevice device(1000);
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QVERIFY(!kav::WritePointsTo(device, many, {}));
+        FailDevice roomy(10'000'000);
+        QVERIFY(roomy.open(QIODevice::WriteOnly));
+        QVERIFY(kav::WritePointsTo(roomy, many, {}));
+        QCOMPARE(roomy.data().size(), qsizetype{100000 * 10 - 1});
+    }
+
+    void aStoreThatRefusesTheLoadStaysAsItWas()
+    {
+        auto limited = [](Point* points, std::size_t count) -> Point* {
+            return count > 1024 ? nullptr : kav::PointStore::ReallocatePoints(points, count);
+        };
+        delete m_view;
+        m_view = new CKavView(*m_prompts, nullptr, limited);
+        Store({{1, 1}, {2, 2}});
+        QByteArray text;
+        for (int i = 0; i < 1200; ++i) // more than the store can grow to
+            text += "3 4 ";
+        const QString path = Path(QStringLiteral("big.txt"));
+        WriteAll(path, text);
+        for (const bool replace : {true, false}) {
+            m_prompts->asked.clear();
+            Open(path, replace);
+            QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question", "warning"}));
+            QVERIFY(m_prompts->asked.last().text.contains(QDir::toNativeSeparators(path)));
+            QCOMPARE(Stored(), (Points{{1, 1}, {2, 2}}));
+        }
+    }
+
+    void cancellingALongLoadKeepsThePoints()
+    {
+        QByteArray text;
+        while (text.size() < 600 * 1024)
+            text += "123 456\r\n";
+        const QString path = Path(QStringLiteral("long.txt"));
+        WriteAll(path, text);
+        Store({{9, 9}});
+        m_prompts->cancelProgressAfter = 2;
+        Open(path, true);
+        QVERIFY(m_prompts->progressUpdates >= 3);
+        QCOMPARE(m_prompts->progressText, kav::ui::kLoadingText);
+        QCOMPARE(Stored(), (Points{{9, 9}}));
+    }
+
+    void listingIsRelativeToTheCentre()
+    {
+        Store({{200, 150}, {0, 0}, {399, 299}});
+        m_view->OnShowCoords();
+        QCOMPARE(m_prompts->asked.last().kind, QStringLiteral("listing"));
+        QCOMPARE(m_prompts->asked.last().text, QStringLiteral("0,0,-200,-150,199,149"));
+        m_view->OnShowCoords(); // listing changes nothing
+        QCOMPARE(m_prompts->asked.last().text, QStringLiteral("0,0,-200,-150,199,149"));
+        m_view->OnUndoPoint();
+        m_view->OnShowCoords();
+        QCOMPARE(m_prompts->asked.last().text, QStringLiteral("0,0,-200,-150"));
+
+        m_view->resize(801, 601);
+        m_view->Store().ClearPoints();
+        Store({{0, 0}, {2000, -7}});
+        m_view->OnShowCoords();
+        QCOMPARE(m_prompts->asked.last().text, QStringLiteral("-400,-300,1600,-307"));
+
+        m_view->Store().ClearPoints();
+        m_view->OnShowCoords();
+        QCOMPARE(m_prompts->asked.last().text, QString());
+    }
+
+    void listingShowsBufferBInClickOrder()
+    {
+        m_view->resize(300, 200);
+        for (int i = 0; i < 257; ++i)
+            QVERIFY(m_view->Store().AppendPoint({i, 0}));
+        QVERIFY(!m_view->Store().m_useA);
+        m_view->OnShowCoords();
+        const QStringList numbers = m_prompts->asked.last().text.split(',');
+        QCOMPARE(numbers.size(), 514);
+        QCOMPARE(numbers.mid(0, 4), (QStringList{"-150", "-100", "-149", "-100"}));
+        QCOMPARE(numbers.mid(512), (QStringList{"106", "-100"}));
+    }
+};
+
+QTEST_MAIN(TestViewExchange)
+#include "tst_view_exchange.moc"
