@@ -3,12 +3,16 @@
 #include "bench_data.h"
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
+#include "exchange/coordinate_format.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPolygon>
 
 #include <benchmark/benchmark.h>
+
+#include <fstream>
 
 namespace {
 
@@ -49,13 +53,17 @@ void BM_QPainterPolyline(benchmark::State& state)
 }
 BENCHMARK(BM_QPainterPolyline)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
+// Answers every dialog at once: Yes, the comma format, and the given paths.
 class NoPrompts final : public kav::CUserPrompts {
 public:
-    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
-    void Tell(QWidget*, const QString&, const QString&, Icon) override {}
-    std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override { return std::nullopt; }
-    QString AskSavePath(QWidget*) override { return {}; }
-    QString AskOpenPath(QWidget*) override { return {}; }
+    QString path;
+    bool failed = false;
+
+    bool AskYesNo(QWidget*, const QString&, const QString&) override { return true; }
+    void Tell(QWidget*, const QString&, const QString&, Icon) override { failed = true; }
+    std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override { return kav::SaveFormat{',', ',', 1}; }
+    QString AskSavePath(QWidget*) override { return path; }
+    QString AskOpenPath(QWidget*) override { return path; }
     void ShowListing(QWidget*, const QString&) override {}
     void ShowAbout(QWidget*) override {}
     std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString&, qint64) override { return nullptr; }
@@ -75,5 +83,49 @@ void BM_Click(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Click)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+
+// A file of `count` random pairs below 4000, written once.
+std::string PointFile(std::size_t count)
+{
+    const std::string path = kav::bench::TempPath("kav_bench_points_" + std::to_string(count) + ".txt");
+    if (kav::bench::FileSize(path) == 0) {
+        std::ofstream out(path, std::ios::binary);
+        kav::WritePoints(out, kav::bench::RandomPoints(count, 3), {' ', '\n', 1});
+    }
+    return path;
+}
+
+void BM_OpenCommand(benchmark::State& state)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(PointFile(static_cast<std::size_t>(state.range(0))));
+    for (auto _ : state) {
+        kav::CKavView view(prompts);
+        view.OnPointsOpen();
+        if (prompts.failed || view.Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
+            state.SkipWithError("the load failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OpenCommand)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_SaveCommand(benchmark::State& state)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(kav::bench::TempPath("kav_bench_save.txt"));
+    kav::CKavView view(prompts);
+    for (const Point& p : kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 3))
+        (void)view.Store().AppendPoint(p);
+    for (auto _ : state) {
+        view.OnPointsSave();
+        if (prompts.failed)
+            state.SkipWithError("the save failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    QFile::remove(prompts.path);
+}
+BENCHMARK(BM_SaveCommand)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,10 +81,61 @@ class TestEndToEnd : public QObject {
         Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     }
 
+    void Keys(const QString& window, const QStringList& keys)
+    {
+        Xdotool(QStringList{"windowfocus", "--sync", window, "key"} + keys);
+        QTest::qWait(300);
+    }
+
+    // A visible window of the program other than `except`, with its place.
+    QRect OtherWindow(const QString& except, QString* id = nullptr)
+    {
+        for (int i = 0; i < 50; ++i) {
+            for (const QByteArray& w : Xdotool({"search", "--onlyvisible", "--classname", "kav"}).trimmed().split('\n')) {
+                if (w.isEmpty() || QString::fromLatin1(w) == except)
+                    continue;
+                QRect place(WindowPosition(QString::fromLatin1(w)), QSize());
+                for (const QByteArray& line : Xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(w)}).split('\n')) {
+                    if (line.startsWith("WIDTH="))
+                        place.setWidth(line.mid(6).toInt());
+                    if (line.startsWith("HEIGHT="))
+                        place.setHeight(line.mid(7).toInt());
+                }
+                if (id)
+                    *id = QString::fromLatin1(w);
+                return place;
+            }
+            QTest::qWait(100);
+        }
+        return {};
+    }
+
+    // Answers a question box from the keyboard: Return is Yes.
+    void AnswerYes(const QString& caption)
+    {
+        const QString box = WaitForWindow(QStringLiteral("^%1$").arg(QRegularExpression::escape(caption)));
+        QVERIFY2(!box.isEmpty(), qPrintable(caption + " did not appear"));
+        Keys(box, {"Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Xdotool({"search", "--name", QStringLiteral("^%1$").arg(QRegularExpression::escape(caption))}).trimmed().isEmpty(),
+            5000);
+    }
+
+    // Types a path into the file dialog with the given title and accepts it.
+    void ChooseFile(const QString& title, const QString& path)
+    {
+        const QString dialog = WaitForWindow(QStringLiteral("^%1$").arg(title));
+        QVERIFY2(!dialog.isEmpty(), qPrintable(title + " did not appear"));
+        Xdotool({"windowfocus", "--sync", dialog});
+        Xdotool({"type", "--delay", "5", path});
+        Xdotool({"key", "Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", QStringLiteral("^%1$").arg(title)}).trimmed().isEmpty(), 5000);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char* tool : {"Xvfb", "xdotool", "import"})
+        for (const char* tool : {"Xvfb", "xdotool", "import", "xclip"})
             QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
                      qPrintable(QStringLiteral("%1 is missing: `make test` installs it").arg(QLatin1String(tool))));
         QVERIFY(m_home.isValid());
@@ -113,7 +165,7 @@ private Q_SLOTS:
         m_xvfb.waitForFinished(5000);
     }
 
-    void drawAndCloseAFigure()
+    void drawCloseSaveOpenAndListAFigure()
     {
         QProcess kav;
         kav.setProcessEnvironment(m_env);
@@ -164,6 +216,54 @@ private Q_SLOTS:
         QCOMPARE(Rgb(shot, a), kWhite);
         QCOMPARE(Rgb(shot, a + QPoint(2, 1)), kWhite);
         QCOMPARE(Rgb(shot, a + QPoint(40, 40)), kWhite);
+
+        // Save through the real dialogs: the comma and the reverse order. The
+        // radio buttons take no focus, so they are clicked where the layout,
+        // given in dialog units, puts them.
+        const QString saved = m_home.filePath(QStringLiteral("figure.txt"));
+        Keys(window, {"alt+p"});
+        Keys(window, {"s"});
+        QString formatId;
+        const QRect format = OtherWindow(window, &formatId);
+        QVERIFY2(format.isValid(), "the save-format dialog did not appear");
+        const double ux = format.width() / 177.0;
+        const double uy = format.height() / 198.0;
+        auto unit = [&](int x, int y) { return format.topLeft() + QPoint(qRound(x * ux), qRound(y * uy)); };
+        Click(unit(24, 59));   // "Współrzędne odddzielone przecinkiem"
+        Click(unit(21, 164));  // "Kolejność odwrotna do kliknięć myszki"
+        Click(unit(86, 184));  // OK
+        ChooseFile(QStringLiteral("Zachowaj jako"), saved);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(saved), 5000);
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("60,60,160,240,260,80,60,60"));
+
+        // Clear, then open the file back.
+        Keys(window, {"alt+p"});
+        Keys(window, {"n"});
+        AnswerYes(QStringLiteral("Nowy"));
+        Keys(window, {"alt+p"});
+        Keys(window, {"o"});
+        ChooseFile(QString::fromUtf8("Otwórz"), saved);
+
+        // The listing, from the bar: right of "Plik", then Return.
+        Keys(window, {"alt+p"});
+        Keys(window, {"Right"});
+        Keys(window, {"Return"});
+        const QString listing = WaitForWindow(QString::fromUtf8("^Współrzędne$"));
+        QVERIFY2(!listing.isEmpty(), "the listing did not appear");
+        Keys(listing, {"Tab", "ctrl+a", "ctrl+c"});
+        const QByteArray listed = Tool(QStringLiteral("xclip"), {"-o", "-selection", "clipboard"}, 5000);
+        // The points in file order, relative to the middle of the view.
+        int bottom = origin.y();
+        while (Rgb(shot, {origin.x() + 600, bottom}) == kWhite)
+            ++bottom;
+        const QPoint centre(640 / 2, (bottom - origin.y()) / 2);
+        QStringList expected;
+        for (const QPoint& p : {a, c, b, a})
+            expected << QString::number(p.x() - origin.x() - centre.x()) << QString::number(p.y() - origin.y() - centre.y());
+        QCOMPARE(QString::fromUtf8(listed), expected.join(','));
+        Keys(listing, {"Escape"});
 
         // Quit through the menu: Plik, then Wyjście.
         Xdotool({"windowfocus", "--sync", window});
