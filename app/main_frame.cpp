@@ -112,8 +112,9 @@ void CMainFrame::CreateStatusBar()
     bar->setSizeGripEnabled(false);
     m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kIndicatorX, QStringLiteral("x=-123456"));
     m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kIndicatorY, QStringLiteral("y=-123456"));
+    // The store holds at most 2^30 - 1 points: ten digits.
     m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kIndicatorCount,
-                           QString::fromUtf8(ui::kReadoutCountA).arg(123456));
+                           QString::fromUtf8(ui::kReadoutCountA).arg(1073741823));
 }
 
 // Every command the window answers, and who handles it.
@@ -129,7 +130,8 @@ void CMainFrame::DispatchTable()
     connect(m_view, &CKavView::ReadoutsChanged, this, &CMainFrame::OnReadoutsChanged);
     // A highlighted entry on the bar shows its prompt, which for every bar
     // entry is none; entries of the pop-ups show theirs through Qt.
-    connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* action) { statusBar()->showMessage(action->statusTip()); });
+    connect(menuBar(), &QMenuBar::hovered, this,
+            [this](QAction* action) { statusBar()->showMessage(action->statusTip()); });
 }
 
 void CMainFrame::OnReadoutsChanged(const QString& x, const QString& y, const QString& count)

@@ -65,8 +65,8 @@ bool CQtPrompts::AskYesNo(QWidget* owner, const QString& text, const QString& ca
 
 void CQtPrompts::Tell(QWidget* owner, const QString& text, const QString& caption, Icon icon)
 {
-    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text,
-                    QMessageBox::Ok, owner);
+    QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
+                    owner);
     box.exec();
 }
 

@@ -76,7 +76,8 @@ inline const QString kReplaceCaption = QStringLiteral("Usunąć?");
 // File errors: %1 is the file, %2 the reason.
 inline const QString kOpenFailedText = QStringLiteral("Nie można otworzyć pliku „%1”.\n%2");
 inline const QString kOpenFailedCaption = QStringLiteral("Błąd odczytu");
-inline const QString kReadFailedText = QStringLiteral("Błąd podczas czytania pliku „%1”.\n%2\nPunkty nie zostały zmienione.");
+inline const QString kReadFailedText
+    = QStringLiteral("Błąd podczas czytania pliku „%1”.\n%2\nPunkty nie zostały zmienione.");
 inline const QString kSaveFailedText = QStringLiteral("Nie można zapisać pliku „%1”.\n%2\nPlik nie został zmieniony.");
 inline const QString kSaveFailedCaption = QStringLiteral("Błąd zapisu");
 inline const QString kLoadTooLargeText

@@ -1,9 +1,9 @@
 // The view: drawing and the click path.
 
 #include "bench_data.h"
+#include "exchange/coordinate_format.h"
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
-#include "exchange/coordinate_format.h"
 
 #include <QFile>
 #include <QImage>
@@ -64,8 +64,8 @@ public:
     std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override { return kav::SaveFormat{',', ',', 1}; }
     QString AskSavePath(QWidget*) override { return path; }
     QString AskOpenPath(QWidget*) override { return path; }
-    void ShowListing(QWidget*, const QString&) override {}
-    void ShowAbout(QWidget*) override {}
+    void ShowListing(QWidget*, const QString&) override { }
+    void ShowAbout(QWidget*) override { }
     std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString&, qint64) override { return nullptr; }
 };
 
@@ -105,7 +105,8 @@ void BM_OpenCommand(benchmark::State& state)
         if (prompts.failed || view.Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_OpenCommand)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
@@ -122,7 +123,8 @@ void BM_SaveCommand(benchmark::State& state)
         if (prompts.failed)
             state.SkipWithError("the save failed");
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
     state.SetItemsProcessed(state.iterations() * state.range(0));
     QFile::remove(prompts.path);
 }

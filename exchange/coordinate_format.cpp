@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cstring>
 #include <istream>
-#include <utility>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -59,8 +59,8 @@ char* WriteNumber(char* out, std::int32_t v)
     std::uint64_t digits = FourDigits(u / 10000) | (FourDigits(u % 10000) << 32);
     if constexpr (std::endian::native == std::endian::big)
         digits = __builtin_bswap64(digits);
-    const int length = 1 + (u >= 10) + (u >= 100) + (u >= 1000) + (u >= 10000) + (u >= 100000) + (u >= 1000000)
-        + (u >= 10000000);
+    const int length
+        = 1 + (u >= 10) + (u >= 100) + (u >= 1000) + (u >= 10000) + (u >= 100000) + (u >= 1000000) + (u >= 10000000);
     digits >>= 8 * (8 - length);
     std::memcpy(out, &digits, 8);
     return out + length;
@@ -280,7 +280,7 @@ struct PointScanner::State {
     std::vector<std::uint32_t> bounds;
     std::vector<Point> pairs = std::vector<Point>(1);
     std::size_t pairCount = 0;
-    bool inRun = false;    // the last byte seen was a digit
+    bool inRun = false; // the last byte seen was a digit
     std::uint32_t run = 0; // the value of that open run so far
     bool havePendingX = false;
     std::uint32_t pendingX = 0;

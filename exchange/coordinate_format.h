@@ -33,15 +33,15 @@ bool WritePoints(std::ostream& out, std::span<const Point> points, const SaveFor
 using PointSink = std::function<bool(std::span<const Point>)>;
 
 enum class ScanResult {
-    Finished,  // the input ended
+    Finished, // the input ended
     ReadError, // the stream failed before its end
-    Stopped,   // the sink asked to stop
+    Stopped, // the sink asked to stop
 };
 
 // Which code classifies the bytes; the results are the same.
 enum class ScanKernel {
-    Best,     // the widest SIMD that the CPU has
-    Sse2,     // 16-byte SIMD (plain C++ where there is none)
+    Best, // the widest SIMD that the CPU has
+    Sse2, // 16-byte SIMD (plain C++ where there is none)
     Portable, // plain C++
 };
 

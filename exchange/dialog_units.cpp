@@ -24,12 +24,14 @@ void DialogLayout::Apply(int width, int height)
 {
     const QFontMetrics metrics(m_dialog.font());
     // The average over the 52 Latin letters, rounded, as dialog templates expect.
-    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters
+        = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     double unitX = ((letters / 26 + 1) / 2) / 4.0;
     const double unitY = metrics.height() / 8.0;
     for (const Item& item : m_items) {
         const QWidget* w = item.widget;
-        if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w) || qobject_cast<const QGroupBox*>(w))
+        if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLabel*>(w)
+            || qobject_cast<const QGroupBox*>(w))
             unitX = std::max(unitX, w->minimumSizeHint().width() / static_cast<double>(item.units.width()));
     }
 

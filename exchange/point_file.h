@@ -22,7 +22,7 @@ QString SavePointsToFile(const QString& path, std::span<const Point> points, con
 enum class LoadStatus {
     Loaded,
     ReadFailed, // the file failed part way
-    TooMany,    // more points than a store can hold, or no memory for them
+    TooMany, // more points than a store can hold, or no memory for them
     Cancelled,
 };
 

@@ -82,7 +82,12 @@ TEST(Writer, WritesSignedNumbersAndZeroBytesAsTheyAre)
 {
     const Points extremes = {{-2147483647 - 1, 2147483647}, {0, -5}};
     EXPECT_EQ(Write(extremes, {' ', ' ', 1}), "-2147483648 2147483647 0 -5");
-    EXPECT_EQ(Write({{1, 2}, {3, 4}}, {'\0', '\0', 1}), std::string("1\0" "2\0" "3\0" "4", 7));
+    EXPECT_EQ(Write({{1, 2}, {3, 4}}, {'\0', '\0', 1}),
+              std::string("1\0"
+                          "2\0"
+                          "3\0"
+                          "4",
+                          7));
 }
 
 TEST(Writer, ReportsAFailedStream)
@@ -119,7 +124,10 @@ TEST(Scanner, TakesAnyNonDigitAsSeparator)
     EXPECT_EQ(Scan("10\r\n20\r\n30\r\n40"), expected);
     EXPECT_EQ(Scan("-5,-7"), (Points{{5, 7}}));
     EXPECT_EQ(Scan("1.5 2.5"), (Points{{1, 5}, {2, 5}}));
-    EXPECT_EQ(Scan(std::string("1\0" "2", 3)), (Points{{1, 2}}));
+    EXPECT_EQ(Scan(std::string("1\0"
+                               "2",
+                               3)),
+              (Points{{1, 2}}));
 }
 
 TEST(Scanner, PairsALoneLastNumberWithZero)
@@ -140,8 +148,13 @@ TEST(Scanner, TrailingSeparatorsAddNoPhantomPair)
 
 TEST(Scanner, Byte0xFFIsAnOrdinarySeparator)
 {
-    EXPECT_EQ(Scan("10\xff" "20 30"), (Points{{10, 20}, {30, 0}}));
-    EXPECT_EQ(Scan("\xff\xff" "1\xff" "2\xff"), (Points{{1, 2}}));
+    EXPECT_EQ(Scan("10\xff"
+                   "20 30"),
+              (Points{{10, 20}, {30, 0}}));
+    EXPECT_EQ(Scan("\xff\xff"
+                   "1\xff"
+                   "2\xff"),
+              (Points{{1, 2}}));
 }
 
 TEST(Scanner, ADigitSeparatorMergesNumbers)

@@ -91,11 +91,13 @@ class TestEndToEnd : public QObject {
     QRect OtherWindow(const QString& except, QString* id = nullptr)
     {
         for (int i = 0; i < 50; ++i) {
-            for (const QByteArray& w : Xdotool({"search", "--onlyvisible", "--classname", "kav"}).trimmed().split('\n')) {
+            for (const QByteArray& w :
+                 Xdotool({"search", "--onlyvisible", "--classname", "kav"}).trimmed().split('\n')) {
                 if (w.isEmpty() || QString::fromLatin1(w) == except)
                     continue;
                 QRect place(WindowPosition(QString::fromLatin1(w)), QSize());
-                for (const QByteArray& line : Xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(w)}).split('\n')) {
+                for (const QByteArray& line :
+                     Xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(w)}).split('\n')) {
                     if (line.startsWith("WIDTH="))
                         place.setWidth(line.mid(6).toInt());
                     if (line.startsWith("HEIGHT="))
@@ -117,7 +119,9 @@ class TestEndToEnd : public QObject {
         QVERIFY2(!box.isEmpty(), qPrintable(caption + " did not appear"));
         Keys(box, {"Return"});
         QTRY_VERIFY_WITH_TIMEOUT(
-            Xdotool({"search", "--name", QStringLiteral("^%1$").arg(QRegularExpression::escape(caption))}).trimmed().isEmpty(),
+            Xdotool({"search", "--name", QStringLiteral("^%1$").arg(QRegularExpression::escape(caption))})
+                .trimmed()
+                .isEmpty(),
             5000);
     }
 
@@ -129,7 +133,8 @@ class TestEndToEnd : public QObject {
         Xdotool({"windowfocus", "--sync", dialog});
         Xdotool({"type", "--delay", "5", path});
         Xdotool({"key", "Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", QStringLiteral("^%1$").arg(title)}).trimmed().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", QStringLiteral("^%1$").arg(title)}).trimmed().isEmpty(),
+                                 5000);
     }
 
 private Q_SLOTS:
@@ -229,9 +234,9 @@ private Q_SLOTS:
         const double ux = format.width() / 177.0;
         const double uy = format.height() / 198.0;
         auto unit = [&](int x, int y) { return format.topLeft() + QPoint(qRound(x * ux), qRound(y * uy)); };
-        Click(unit(24, 59));   // "Współrzędne odddzielone przecinkiem"
-        Click(unit(21, 164));  // "Kolejność odwrotna do kliknięć myszki"
-        Click(unit(86, 184));  // OK
+        Click(unit(24, 59)); // "Współrzędne odddzielone przecinkiem"
+        Click(unit(21, 164)); // "Kolejność odwrotna do kliknięć myszki"
+        Click(unit(86, 184)); // OK
         ChooseFile(QStringLiteral("Zachowaj jako"), saved);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(saved), 5000);
         QFile file(saved);
@@ -261,7 +266,8 @@ private Q_SLOTS:
         const QPoint centre(640 / 2, (bottom - origin.y()) / 2);
         QStringList expected;
         for (const QPoint& p : {a, c, b, a})
-            expected << QString::number(p.x() - origin.x() - centre.x()) << QString::number(p.y() - origin.y() - centre.y());
+            expected << QString::number(p.x() - origin.x() - centre.x())
+                     << QString::number(p.y() - origin.y() - centre.y());
         QCOMPARE(QString::fromUtf8(listed), expected.join(','));
         Keys(listing, {"Escape"});
 

@@ -80,7 +80,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("nie-ma.txt")) << QStringLiteral("Plik nie istnieje.");
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("nie-ma.txt"))
+                                 << QStringLiteral("Plik nie istnieje.");
         QTest::newRow("directory") << m_dir.path() << QStringLiteral("To jest katalog, nie plik.");
     }
     void aFileThatCannotBeOpenedEndsStartUp()

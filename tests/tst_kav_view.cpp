@@ -1,3 +1,4 @@
+#include "paint_counter.h"
 #include "scripted_prompts.h"
 
 #include "app/ui_text.h"
@@ -17,17 +18,6 @@ QRgb Rgb(const QImage& image, int x, int y)
 }
 constexpr QRgb kBlack = 0x000000;
 constexpr QRgb kWhite = 0xFFFFFF;
-
-// Counts paint events of one widget.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
 
 } // namespace
 
@@ -233,7 +223,7 @@ private Q_SLOTS:
         for (int x = 147; x <= 152; ++x)
             QCOMPARE(Rgb(image, x, 100), kWhite);
         QCOMPARE(Rgb(image, 154, 100), kWhite); // right edge of the box left out
-        QCOMPARE(Rgb(image, 50, 99), kWhite);   // one pixel wide
+        QCOMPARE(Rgb(image, 50, 99), kWhite); // one pixel wide
 
         m_view->OnUndoPoint(); // back to one point: only its circle
         image = m_view->grab().toImage();

@@ -22,10 +22,7 @@ class TestMainFrame : public QObject {
     kav::CKavApp* m_app = nullptr;
     CMainFrame* m_frame = nullptr;
 
-    QAction* Command(int id) const
-    {
-        return m_frame->findChild<QAction*>(QStringLiteral("command%1").arg(id));
-    }
+    QAction* Command(int id) const { return m_frame->findChild<QAction*>(QStringLiteral("command%1").arg(id)); }
 
 private Q_SLOTS:
     void init()
@@ -50,15 +47,17 @@ private Q_SLOTS:
         QStringList captions;
         for (QAction* a : bar)
             captions << (a->isSeparator() ? QStringLiteral("|") : a->text());
-        QCOMPARE(captions, (QStringList{"&Plik", "|", QStringLiteral("Pokaż współrzędne"), "|", "&Cofnij", "|",
-                                        "&O programie", "|"}));
+        QCOMPARE(
+            captions,
+            (QStringList{"&Plik", "|", QStringLiteral("Pokaż współrzędne"), "|", "&Cofnij", "|", "&O programie", "|"}));
         QVERIFY(bar[2]->menu() == nullptr); // commands straight on the bar
         QVERIFY(bar[4]->menu() == nullptr);
 
         QStringList file;
         for (QAction* a : bar[0]->menu()->actions())
             file << (a->isSeparator() ? QStringLiteral("|") : a->text());
-        QCOMPARE(file, (QStringList{"&Nowy", QStringLiteral("&Otwórz..."), "Zapi&sz...", "|", QStringLiteral("&Wyjście")}));
+        QCOMPARE(file,
+                 (QStringList{"&Nowy", QStringLiteral("&Otwórz..."), "Zapi&sz...", "|", QStringLiteral("&Wyjście")}));
         QCOMPARE(bar[6]->menu()->actions().size(), 1);
         QCOMPARE(bar[6]->menu()->actions()[0]->text(), QStringLiteral("&About kav..."));
 

@@ -10,7 +10,10 @@ using kav::PointStore;
 
 namespace {
 
-Point Nth(int i) { return Point{i, -i}; }
+Point Nth(int i)
+{
+    return Point{i, -i};
+}
 
 void AppendMany(PointStore& store, int from, int count)
 {
@@ -35,8 +38,8 @@ struct Members {
 
 Members Snapshot(const PointStore& s)
 {
-    return {s.m_countA, s.m_countB, s.m_capacityA, s.m_capacityB, s.m_useA, s.m_pointsA != nullptr,
-            s.m_pointsB != nullptr};
+    return {
+        s.m_countA, s.m_countB, s.m_capacityA, s.m_capacityB, s.m_useA, s.m_pointsA != nullptr, s.m_pointsB != nullptr};
 }
 
 std::size_t g_allocationLimit = std::numeric_limits<std::size_t>::max();

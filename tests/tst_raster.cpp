@@ -134,8 +134,8 @@ TEST(Raster, ClipsLinesThatLeaveTheCanvas)
 TEST(Raster, PointsAtTheEndsOfTheRangeDrawSafely)
 {
     Image image(64, 48);
-    const std::vector<Point> points = {{kMin, kMin}, {kMax, kMax}, {kMin, kMax}, {kMax, kMin},
-                                       {32, 24},     {kMax, 24},   {0, kMin},   {kMin, 0}};
+    const std::vector<Point> points
+        = {{kMin, kMin}, {kMax, kMax}, {kMin, kMax}, {kMax, kMin}, {32, 24}, {kMax, 24}, {0, kMin}, {kMin, 0}};
     kav::DrawPolyline(image.Canvas(), points, kBlack);
     for (const Point& p : points)
         kav::DrawEndMarker(image.Canvas(), p, kBlack, kWhite);

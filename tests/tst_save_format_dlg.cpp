@@ -37,8 +37,7 @@ class TestSaveFormatDlg : public QObject {
 
     // Opens the dialog, lets `act` use it as a user would, then presses OK
     // (or whatever `act` pressed) and reads the members.
-    template <class Act>
-    Result Run(Act act, bool pressOk = true)
+    template <class Act> Result Run(Act act, bool pressOk = true)
     {
         CSaveFormatDlg dialog;
         dialog.show();
@@ -64,10 +63,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("order");
         QTest::addColumn<int>("sep");
         QTest::addColumn<int>("orderValue");
-        QTest::newRow("space, clicks") << "sepSpace" << "orderClicks" << 32 << 1;
-        QTest::newRow("space, reverse") << "sepSpace" << "orderReverse" << 32 << 2;
-        QTest::newRow("comma, clicks") << "sepComma" << "orderClicks" << 44 << 1;
-        QTest::newRow("comma, reverse") << "sepComma" << "orderReverse" << 44 << 2;
+        QTest::newRow("space, clicks") << "sepSpace"
+                                       << "orderClicks" << 32 << 1;
+        QTest::newRow("space, reverse") << "sepSpace"
+                                        << "orderReverse" << 32 << 2;
+        QTest::newRow("comma, clicks") << "sepComma"
+                                       << "orderClicks" << 44 << 1;
+        QTest::newRow("comma, reverse") << "sepComma"
+                                        << "orderReverse" << 44 << 2;
     }
     void presetsAndOrders()
     {

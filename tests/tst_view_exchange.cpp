@@ -1,3 +1,4 @@
+#include "paint_counter.h"
 #include "scripted_prompts.h"
 
 #include "app/ui_text.h"
@@ -52,16 +53,6 @@ protected:
 
 private:
     qint64 m_capacity;
-};
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
 };
 
 } // namespace
@@ -146,8 +137,21 @@ private Q_SLOTS:
         QTest::newRow("space") << ' ' << ' ' << 1 << QByteArray("10 20 30 40 50 60");
         QTest::newRow("comma") << ',' << ',' << 1 << QByteArray("10,20,30,40,50,60");
         QTest::newRow("user") << ';' << '|' << 1 << QByteArray("10;20|30;40|50;60");
-        QTest::newRow("empty fields") << '\0' << '\0' << 1 << QByteArray("10\0" "20\0" "30\0" "40\0" "50\0" "60", 17);
-        QTest::newRow("polish letter") << '\xB9' << '\xB3' << 1 << QByteArray("10\xB9" "20\xB3" "30\xB9" "40\xB3" "50\xB9" "60");
+        QTest::newRow("empty fields") << '\0' << '\0' << 1
+                                      << QByteArray("10\0"
+                                                    "20\0"
+                                                    "30\0"
+                                                    "40\0"
+                                                    "50\0"
+                                                    "60",
+                                                    17);
+        QTest::newRow("polish letter") << '\xB9' << '\xB3' << 1
+                                       << QByteArray("10\xB9"
+                                                     "20\xB3"
+                                                     "30\xB9"
+                                                     "40\xB3"
+                                                     "50\xB9"
+                                                     "60");
         QTest::newRow("space reverse") << ' ' << ' ' << 2 << QByteArray("50 60 30 40 10 20");
         QTest::newRow("comma reverse") << ',' << ',' << 2 << QByteArray("50,60,30,40,10,20");
         QTest::newRow("user reverse") << ';' << '|' << 2 << QByteArray("50;60|30;40|10;20");
@@ -271,10 +275,11 @@ private Q_SLOTS:
         // A folder nobody may write to; root may write anywhere but where the
         // system itself says no.
         if (geteuid() == 0)
-            QTest::newRow("system folder") << QStringLiteral("/proc/kav-test.txt") << kav::ui::kReasonOther.arg(QString());
+            QTest::newRow("system folder")
+                << QStringLiteral("/proc/kav-test.txt") << kav::ui::kReasonOther.arg(QString());
         else
-            QTest::newRow("read-only folder") << m_dir.filePath(QStringLiteral("locked/kav-test.txt"))
-                                              << kav::ui::kReasonNoWritePermission;
+            QTest::newRow("read-only folder")
+                << m_dir.filePath(QStringLiteral("locked/kav-test.txt")) << kav::ui::kReasonNoWritePermission;
         QTest::newRow("disk full") << QStringLiteral("/dev/full") << kav::ui::kReasonDiskFull;
         QTest::newRow("directory") << m_dir.path() << kav::ui::kReasonDirectory;
     }
@@ -287,12 +292,13 @@ private Q_SLOTS:
         Store({{1, 2}, {3, 4}});
         Save(path, {});
         QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
-        QVERIFY2(m_prompts->asked[2].text.contains(QDir::toNativeSeparators(path)), qPrintable(m_prompts->asked[2].text));
+        QVERIFY2(m_prompts->asked[2].text.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(m_prompts->asked[2].text));
         QVERIFY2(m_prompts->asked[2].text.contains(reason), qPrintable(m_prompts->asked[2].text));
         QVERIFY(!QFile::exists(QStringLiteral("/proc/kav-test.txt")));
         QVERIFY(QFileInfo(QStringLiteral("/dev/full")).isFile() == false); // still the device
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                           | QFileDevice::ExeOwner);
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QDir(m_dir.path()).rmdir(QStringLiteral("locked"));
     }
 

@@ -16,8 +16,7 @@ bool Inside(const Canvas& c, std::int64_t x, std::int64_t y)
 
 // Bresenham from (0, 0) by (dx, dy): calls visit(offset) for every pixel,
 // with offsets measured in pixels along a row and `stride` per row.
-template <class Visit>
-void WalkLine(int dx, int dy, std::ptrdiff_t stride, Visit&& visit)
+template <class Visit> void WalkLine(int dx, int dy, std::ptrdiff_t stride, Visit&& visit)
 {
     const int ax = std::abs(dx);
     const int ay = std::abs(dy);
@@ -146,20 +145,12 @@ void Segment(const Canvas& c, const ShortSegments& shortSegments, Point a, Point
     double x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y;
     if (!Clip(c, x0, y0, x1, y1))
         return;
-    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height),
-               colour);
+    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), colour);
 }
 
 // The 8x8 ellipse: 'o' outline, '.' inside, ' ' untouched.
 constexpr const char* kMarker[8] = {
-    "  oooo  ",
-    " o....o ",
-    "o......o",
-    "o......o",
-    "o......o",
-    "o......o",
-    " o....o ",
-    "  oooo  ",
+    "  oooo  ", " o....o ", "o......o", "o......o", "o......o", "o......o", " o....o ", "  oooo  ",
 };
 
 } // namespace

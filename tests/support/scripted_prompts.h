@@ -16,9 +16,9 @@ public:
         QString caption;
     };
 
-    std::deque<bool> yesNo;                               // answers to AskYesNo; No when empty
-    std::deque<std::optional<kav::SaveFormat>> formats;   // nothing (cancel) when empty
-    std::deque<QString> savePaths;                        // empty (cancel) when none left
+    std::deque<bool> yesNo; // answers to AskYesNo; No when empty
+    std::deque<std::optional<kav::SaveFormat>> formats; // nothing (cancel) when empty
+    std::deque<QString> savePaths; // empty (cancel) when none left
     std::deque<QString> openPaths;
     QList<Asked> asked;
 
@@ -46,10 +46,7 @@ public:
         asked.append({QStringLiteral("openPath"), {}, {}});
         return Next(openPaths, QString());
     }
-    void ShowListing(QWidget*, const QString& text) override
-    {
-        asked.append({QStringLiteral("listing"), text, {}});
-    }
+    void ShowListing(QWidget*, const QString& text) override { asked.append({QStringLiteral("listing"), text, {}}); }
     void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
 
     int cancelProgressAfter = -1; // updates before Cancel; never when negative
@@ -82,8 +79,7 @@ public:
     }
 
 private:
-    template <class T>
-    static T Next(std::deque<T>& queue, T fallback)
+    template <class T> static T Next(std::deque<T>& queue, T fallback)
     {
         if (queue.empty())
             return fallback;
