@@ -2,7 +2,7 @@
 
 #include "app/ui_text.h"
 #include "exchange/cp1250.h"
-#include "exchange/dialog_units.h"
+#include "exchange/dialog_layout.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

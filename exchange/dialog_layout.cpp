@@ -1,4 +1,4 @@
-#include "exchange/dialog_units.h"
+#include "exchange/dialog_layout.h"
 
 #include <QAbstractButton>
 #include <QFontMetrics>
