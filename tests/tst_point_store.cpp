@@ -172,3 +172,45 @@ TEST(PointStore, BulkAppendEndsInTheSameStateAsSingleAppends)
         }
     }
 }
+
+TEST(PointStore, AppendingAnotherStoreMatchesAppendingItsPoints)
+{
+    for (int start : {0, 5, 300}) {
+        for (int batch : {1, 255, 256, 3000}) {
+            for (const bool cleared : {false, true}) {
+                PointStore bySpan;
+                PointStore byStore;
+                AppendMany(bySpan, 0, start);
+                AppendMany(byStore, 0, start);
+                if (cleared) { // an empty store whose B is active
+                    bySpan.ClearPoints();
+                    byStore.ClearPoints();
+                }
+                PointStore donor;
+                AppendMany(donor, 1000, batch);
+                const auto donated = donor.ActivePoints();
+                ASSERT_TRUE(bySpan.AppendPoints(donated));
+                ASSERT_TRUE(byStore.AppendPoints(std::move(donor)));
+                ASSERT_EQ(Snapshot(byStore), Snapshot(bySpan)) << start << " " << batch << " " << cleared;
+                const auto a = bySpan.ActivePoints();
+                const auto b = byStore.ActivePoints();
+                ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
+            }
+        }
+    }
+}
+
+TEST(PointStore, AnEmptyStoreAdoptsTheDonorsBuffer)
+{
+    PointStore donor;
+    AppendMany(donor, 0, 1000);
+    PointStore store;
+    ASSERT_TRUE(store.AppendPoints(std::move(donor)));
+    ExpectPointsInOrder(store, 1000);
+    // The donor holds nothing and refuses points instead of writing anywhere.
+    EXPECT_TRUE(donor.ActivePoints().empty());
+    EXPECT_FALSE(donor.HasPoints());
+    EXPECT_FALSE(donor.AppendPoint({1, 1}));
+    donor.RemoveLastPoint();
+    donor.ClearPoints();
+}

@@ -177,7 +177,7 @@ void CKavView::OnPointsOpen()
     const std::int32_t countB = m_store.m_countB;
     if (replace)
         m_store.ClearPoints();
-    if (!m_store.AppendPoints(loaded.ActivePoints())) {
+    if (!m_store.AppendPoints(std::move(loaded))) {
         m_store.m_countA = countA;
         m_store.m_countB = countB;
         m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);

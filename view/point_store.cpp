@@ -143,6 +143,16 @@ bool PointStore::GrowIfFull()
 
 bool PointStore::AppendPoints(std::span<const Point> points)
 {
+    return Append(points, nullptr);
+}
+
+bool PointStore::AppendPoints(PointStore&& donor)
+{
+    return Append(donor.ActivePoints(), &donor);
+}
+
+bool PointStore::Append(std::span<const Point> points, PointStore* donor)
+{
     if (points.empty())
         return true;
 
@@ -161,19 +171,32 @@ bool PointStore::AppendPoints(std::span<const Point> points)
         useA = !useA;
     }
 
+    // An empty store takes the donor's buffer as it is, resized: no copy,
+    // and no second buffer of the same size.
+    const bool adopt = donor != nullptr && count == 0;
     PointBuffer& active = startA ? m_pointsA : m_pointsB;
-    if (useA == startA && capacity == (startA ? m_capacityA : m_capacityB)) {
+    if (!adopt && useA == startA && capacity == (startA ? m_capacityA : m_capacityB)) {
         std::copy(points.begin(), points.end(), active.get() + count);
         (startA ? m_countA : m_countB) = static_cast<std::int32_t>(total);
         return true;
     }
 
-    Point* grown = m_reallocate(active.get(), static_cast<std::size_t>(capacity));
+    PointBuffer& source = adopt ? (donor->m_useA ? donor->m_pointsA : donor->m_pointsB) : active;
+    Point* grown = m_reallocate(source.get(), static_cast<std::size_t>(capacity));
     if (!grown)
         return false;
-    (void)active.release();
+    (void)source.release();
     PointBuffer fresh(grown);
-    std::copy(points.begin(), points.end(), fresh.get() + count);
+    if (adopt) {
+        // Left holding nothing, and refusing appends rather than writing
+        // into a buffer it no longer has.
+        donor->m_pointsA.reset();
+        donor->m_pointsB.reset();
+        donor->m_countA = donor->m_countB = 0;
+        donor->m_capacityA = donor->m_capacityB = 0;
+    } else {
+        std::copy(points.begin(), points.end(), fresh.get() + count);
+    }
 
     const auto cap32 = static_cast<std::int32_t>(capacity);
     const auto other32 = static_cast<std::int32_t>(otherCapacity);

@@ -70,6 +70,10 @@ public:
     // Appends all of `points` with the same end state as one AppendPoint
     // each, or none of them (false) when the store cannot grow that far.
     [[nodiscard]] bool AppendPoints(std::span<const Point> points);
+    // The same for the points of `donor`. An empty store takes over the
+    // donor's buffer instead of copying it; the donor is then left empty and
+    // refuses further points.
+    [[nodiscard]] bool AppendPoints(PointStore&& donor);
 
     void RemoveLastPoint();
     void ClearPoints();
@@ -85,6 +89,7 @@ public:
 
 private:
     bool AppendAndGrow(Point p);
+    bool Append(std::span<const Point> points, PointStore* donor);
     // The capacity check that follows every append: a full active buffer
     // moves into the other one at twice the size. False when that buffer
     // cannot be had; nothing has changed then.
