@@ -124,20 +124,8 @@ bool PointStore::GrowIfFull()
     if (!grown)
         return false;
     (void)from.release();
-
-    if (m_useA) {
-        m_pointsB.reset(grown);
-        m_countB = m_countA;
-        m_capacityB = 2 * n;
-        m_countA = 0;
-        m_useA = false;
-    } else {
-        m_pointsA.reset(grown);
-        m_countA = m_countB;
-        m_capacityA = 2 * n;
-        m_countB = 0;
-        m_useA = true;
-    }
+    // The points moved with the buffer, so nothing is copied.
+    Install(!m_useA, PointBuffer(grown), n, 2 * n, n);
     return true;
 }
 
@@ -198,25 +186,21 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor)
         std::copy(points.begin(), points.end(), fresh.get() + count);
     }
 
-    const auto cap32 = static_cast<std::int32_t>(capacity);
-    const auto other32 = static_cast<std::int32_t>(otherCapacity);
-    if (useA) {
-        m_pointsA = std::move(fresh);
-        m_pointsB.reset();
-        m_countA = static_cast<std::int32_t>(total);
-        m_countB = 0;
-        m_capacityA = cap32;
-        m_capacityB = other32;
-    } else {
-        m_pointsB = std::move(fresh);
-        m_pointsA.reset();
-        m_countB = static_cast<std::int32_t>(total);
-        m_countA = 0;
-        m_capacityB = cap32;
-        m_capacityA = other32;
-    }
-    m_useA = useA;
+    Install(useA, std::move(fresh), static_cast<std::int32_t>(total), static_cast<std::int32_t>(capacity),
+            static_cast<std::int32_t>(otherCapacity));
     return true;
+}
+
+void PointStore::Install(bool useA, PointBuffer buffer, std::int32_t count, std::int32_t capacity,
+                         std::int32_t otherCapacity)
+{
+    (useA ? m_pointsA : m_pointsB) = std::move(buffer);
+    (useA ? m_pointsB : m_pointsA).reset();
+    (useA ? m_countA : m_countB) = count;
+    (useA ? m_countB : m_countA) = 0;
+    (useA ? m_capacityA : m_capacityB) = capacity;
+    (useA ? m_capacityB : m_capacityA) = otherCapacity;
+    m_useA = useA;
 }
 
 void PointStore::RemoveLastPoint()

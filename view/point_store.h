@@ -90,6 +90,9 @@ public:
 private:
     bool AppendAndGrow(Point p);
     bool Append(std::span<const Point> points, PointStore* donor);
+    // Makes `buffer` the active one, holding `count` points; the other
+    // buffer is released.
+    void Install(bool useA, PointBuffer buffer, std::int32_t count, std::int32_t capacity, std::int32_t otherCapacity);
     // The capacity check that follows every append: a full active buffer
     // moves into the other one at twice the size. False when that buffer
     // cannot be had; nothing has changed then.
