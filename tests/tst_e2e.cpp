@@ -145,15 +145,14 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1 is missing: `make test` installs it").arg(QLatin1String(tool))));
         QVERIFY(m_home.isValid());
 
-        // A display that nobody uses.
-        for (int n = 90; n < 200 && m_display.isEmpty(); ++n) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
-                && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-                m_display = QStringLiteral(":%1").arg(n);
-        }
-        QVERIFY(!m_display.isEmpty());
-        m_xvfb.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        // Xvfb picks a free display itself and tells its number, which no
+        // other server, not even one still shutting down, can then take.
+        m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         QVERIFY(m_xvfb.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 10000);
+        const QByteArray number = m_xvfb.readLine().trimmed();
+        QVERIFY2(!number.isEmpty(), "Xvfb did not report its display");
+        m_display = QStringLiteral(":") + QString::fromLatin1(number);
 
         m_env = QProcessEnvironment::systemEnvironment();
         m_env.insert(QStringLiteral("DISPLAY"), m_display);
