@@ -147,7 +147,10 @@ private Q_SLOTS:
 
         // Xvfb picks a free display itself and tells its number, which no
         // other server, not even one still shutting down, can then take.
-        m_xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        // -noreset: a server resets when its last client leaves, and refuses
+        // connections meanwhile; each xdotool call is such a client.
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         QVERIFY(m_xvfb.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine(), 10000);
         const QByteArray number = m_xvfb.readLine().trimmed();
@@ -177,7 +180,8 @@ private Q_SLOTS:
         QVERIFY(kav.waitForStarted());
 
         const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
-        QVERIFY2(!window.isEmpty(), "the main window did not appear: " + kav.readAllStandardError());
+        QVERIFY2(!window.isEmpty(), "the main window did not appear: " + kav.readAllStandardError()
+                                        + "\nXvfb: " + m_xvfb.readAllStandardError());
         QCOMPARE(Xdotool({"getwindowname", window}).trimmed(), QByteArray("KAV Edytor"));
         QTest::qWait(500);
 
