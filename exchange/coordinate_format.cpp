@@ -29,40 +29,41 @@ constexpr auto kDigitPairs = [] {
     return pairs;
 }();
 
-std::uint64_t FourDigits(std::uint32_t v) // v < 10000, as four ASCII bytes, first digit lowest
+// v < 10000 as four ASCII digits, the first in the lowest byte.
+std::uint64_t FourDigits(std::uint32_t v)
 {
-    std::uint16_t high;
-    std::uint16_t low;
-    std::memcpy(&high, &kDigitPairs[2 * (v / 100)], 2);
-    std::memcpy(&low, &kDigitPairs[2 * (v % 100)], 2);
-    return std::uint64_t{high} | (std::uint64_t{low} << 16);
+    const char* high = &kDigitPairs[2 * (v / 100)];
+    const char* low = &kDigitPairs[2 * (v % 100)];
+    return std::uint64_t(high[0]) | std::uint64_t(high[1]) << 8 | std::uint64_t(low[0]) << 16
+        | std::uint64_t(low[1]) << 24;
+}
+
+// Stores `value` with its lowest byte first in memory, on any CPU.
+template <class Word> void StoreLowFirst(char* out, Word value)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        value = sizeof(Word) == 8 ? Word(__builtin_bswap64(value)) : Word(__builtin_bswap32(std::uint32_t(value)));
+    std::memcpy(out, &value, sizeof value);
 }
 
 // Writes v in decimal as the stream would and returns the end. Numbers of up
 // to eight digits, which is every clicked coordinate, take no branch per
-// digit: all eight are made, and the leading zeros are shifted away. Needs 11
-// bytes of room, and 8 more past the number's end.
+// digit: all digits are made, and the leading zeros are shifted away. Needs
+// 11 bytes of room, and 8 more past the number's end.
 char* WriteNumber(char* out, std::int32_t v)
 {
     if (v < 0 || v >= 100000000)
         return std::to_chars(out, out + 11, v).ptr;
     const auto u = static_cast<std::uint32_t>(v);
     if (u < 10000) { // screen coordinates: half the work
-        auto digits = static_cast<std::uint32_t>(FourDigits(u));
-        if constexpr (std::endian::native == std::endian::big)
-            digits = __builtin_bswap32(digits);
         const int length = 1 + (u >= 10) + (u >= 100) + (u >= 1000);
-        digits >>= 8 * (4 - length);
-        std::memcpy(out, &digits, 4);
+        StoreLowFirst(out, static_cast<std::uint32_t>(FourDigits(u) >> (8 * (4 - length))));
         return out + length;
     }
-    std::uint64_t digits = FourDigits(u / 10000) | (FourDigits(u % 10000) << 32);
-    if constexpr (std::endian::native == std::endian::big)
-        digits = __builtin_bswap64(digits);
     const int length
         = 1 + (u >= 10) + (u >= 100) + (u >= 1000) + (u >= 10000) + (u >= 100000) + (u >= 1000000) + (u >= 10000000);
-    digits >>= 8 * (8 - length);
-    std::memcpy(out, &digits, 8);
+    const std::uint64_t digits = FourDigits(u / 10000) | (FourDigits(u % 10000) << 32);
+    StoreLowFirst(out, digits >> (8 * (8 - length)));
     return out + length;
 }
 
