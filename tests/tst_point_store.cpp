@@ -214,3 +214,30 @@ TEST(PointStore, AnEmptyStoreAdoptsTheDonorsBuffer)
     donor.RemoveLastPoint();
     donor.ClearPoints();
 }
+
+TEST(PointStore, ReplacingIsClearAndAppendOrNothing)
+{
+    for (const int start : {3, 300}) {
+        PointStore expected;
+        PointStore store;
+        AppendMany(expected, 0, start);
+        AppendMany(store, 0, start);
+        PointStore donor;
+        AppendMany(donor, 5000, 700);
+        expected.ClearPoints();
+        ASSERT_TRUE(expected.AppendPoints(donor.ActivePoints()));
+        ASSERT_TRUE(store.ReplacePoints(std::move(donor)));
+        EXPECT_EQ(Snapshot(store), Snapshot(expected)) << start;
+    }
+
+    g_allocationLimit = 512;
+    PointStore limited(&LimitedAllocator);
+    AppendMany(limited, 0, 10);
+    const Members before = Snapshot(limited);
+    PointStore tooMany;
+    AppendMany(tooMany, 0, 600);
+    EXPECT_FALSE(limited.ReplacePoints(std::move(tooMany)));
+    EXPECT_EQ(Snapshot(limited), before);
+    ExpectPointsInOrder(limited, 10);
+    g_allocationLimit = std::numeric_limits<std::size_t>::max();
+}

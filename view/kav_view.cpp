@@ -157,29 +157,16 @@ void CKavView::OnPointsOpen()
         = LoadPointsFrom(file, loaded, [&progress](qint64 done) { return !progress || progress->Update(done); });
     progress.reset();
 
-    switch (result.status) {
-    case LoadStatus::Cancelled:
+    if (result.status == LoadStatus::Cancelled)
         return;
-    case LoadStatus::ReadFailed:
+    if (result.status == LoadStatus::ReadFailed) {
         m_prompts.Tell(this, ui::kReadFailedText.arg(shownPath, result.reason), ui::kOpenFailedCaption,
                        CUserPrompts::Icon::Warning);
         return;
-    case LoadStatus::TooMany:
-        m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
-        return;
-    case LoadStatus::Loaded:
-        break;
     }
-
-    // Clearing only zeroes the counts, so they are all it takes to undo it
-    // when the store refuses the new points.
-    const std::int32_t countA = m_store.m_countA;
-    const std::int32_t countB = m_store.m_countB;
-    if (replace)
-        m_store.ClearPoints();
-    if (!m_store.AppendPoints(std::move(loaded))) {
-        m_store.m_countA = countA;
-        m_store.m_countB = countB;
+    const bool stored = result.status == LoadStatus::Loaded
+        && (replace ? m_store.ReplacePoints(std::move(loaded)) : m_store.AppendPoints(std::move(loaded)));
+    if (!stored) {
         m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
         return;
     }

@@ -131,23 +131,33 @@ bool PointStore::GrowIfFull()
 
 bool PointStore::AppendPoints(std::span<const Point> points)
 {
-    return Append(points, nullptr);
+    return Append(points, nullptr, false);
 }
 
 bool PointStore::AppendPoints(PointStore&& donor)
 {
-    return Append(donor.ActivePoints(), &donor);
+    return Append(donor.ActivePoints(), &donor, false);
 }
 
-bool PointStore::Append(std::span<const Point> points, PointStore* donor)
+bool PointStore::ReplacePoints(PointStore&& donor)
 {
-    if (points.empty())
+    return Append(donor.ActivePoints(), &donor, true);
+}
+
+bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool replace)
+{
+    if (points.empty()) {
+        if (replace)
+            ClearPoints();
         return true;
+    }
 
     // Walk the switches that one append at a time would make. Only the last
     // buffer survives them, so it is the only one allocated.
     const bool startA = m_useA;
-    const std::int64_t count = startA ? m_countA : m_countB;
+    // Replacing appends to a cleared store; the counts change only once
+    // the new buffer is certain.
+    const std::int64_t count = replace ? 0 : startA ? m_countA : m_countB;
     const std::int64_t total = count + static_cast<std::int64_t>(points.size());
     std::int64_t capacity = startA ? m_capacityA : m_capacityB;
     std::int64_t otherCapacity = startA ? m_capacityB : m_capacityA;

@@ -74,6 +74,9 @@ public:
     // donor's buffer instead of copying it; the donor is then left empty and
     // refuses further points.
     [[nodiscard]] bool AppendPoints(PointStore&& donor);
+    // Clears the store and appends the donor's points, as one step: when the
+    // points do not fit, the store keeps its own.
+    [[nodiscard]] bool ReplacePoints(PointStore&& donor);
 
     void RemoveLastPoint();
     void ClearPoints();
@@ -89,7 +92,7 @@ public:
 
 private:
     bool AppendAndGrow(Point p);
-    bool Append(std::span<const Point> points, PointStore* donor);
+    bool Append(std::span<const Point> points, PointStore* donor, bool replace);
     // Makes `buffer` the active one, holding `count` points; the other
     // buffer is released.
     void Install(bool useA, PointBuffer buffer, std::int32_t count, std::int32_t capacity, std::int32_t otherCapacity);
