@@ -1,7 +1,7 @@
 #include "app/about_box.h"
 
 #include "app/kav_app.h"
-#include "app/ui_text.h"
+#include "res/strings.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

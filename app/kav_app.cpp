@@ -1,7 +1,7 @@
 #include "app/kav_app.h"
 
 #include "app/main_frame.h"
-#include "app/ui_text.h"
+#include "res/strings.h"
 #include "view/user_prompts.h"
 
 #include <QCommandLineParser>

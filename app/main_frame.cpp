@@ -1,7 +1,7 @@
 #include "app/main_frame.h"
 
 #include "app/kav_app.h"
-#include "app/ui_text.h"
+#include "res/strings.h"
 #include "view/kav_view.h"
 
 #include <QIcon>

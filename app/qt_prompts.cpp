@@ -1,9 +1,9 @@
 #include "app/qt_prompts.h"
 
 #include "app/about_box.h"
-#include "app/ui_text.h"
 #include "exchange/coord_list_dlg.h"
 #include "exchange/save_format_dlg.h"
+#include "res/strings.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -18,31 +18,20 @@ constexpr std::size_t kScanBytes = 100'000'000;
 constexpr std::size_t kWritePoints = 10'000'000;
 constexpr int kAppendPoints = 10'000'000;
 
-// The straightforward scanner: one istream::get per character.
+// The plain scanner, fed one istream::get at a time.
 void ScanNaive(std::istream& in, PointStore& store)
 {
-    auto isDigit = [](int c) { return c >= '0' && c <= '9'; };
-    while (in.peek() != std::char_traits<char>::eof()) {
-        int c = 'a';
-        while (!isDigit(c) && c != std::char_traits<char>::eof())
-            c = in.get();
-        if (c == std::char_traits<char>::eof())
-            break;
-        std::uint32_t x = 0;
-        while (isDigit(c)) {
-            x = 10 * x + static_cast<std::uint32_t>(c - '0');
-            c = in.get();
-        }
-        while (!isDigit(c) && c != std::char_traits<char>::eof())
-            c = in.get();
-        std::uint32_t y = 0;
-        while (isDigit(c)) {
-            y = 10 * y + static_cast<std::uint32_t>(c - '0');
-            c = in.get();
-        }
-        if (!store.AppendPoint({static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)}))
-            break;
+    kav::PlainScanner scanner;
+    std::vector<Point> pairs;
+    for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+        const char byte = static_cast<char>(c);
+        scanner.Scan({&byte, 1}, pairs);
+        if (!pairs.empty() && !store.AppendPoints(pairs))
+            return;
+        pairs.clear();
     }
+    scanner.Finish(pairs);
+    (void)store.AppendPoints(pairs);
 }
 
 void BM_ScanNaiveGet(benchmark::State& state)

@@ -1,7 +1,7 @@
 #include "exchange/coord_list_dlg.h"
 
-#include "app/ui_text.h"
 #include "exchange/dialog_layout.h"
+#include "res/strings.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -1,17 +1,15 @@
 #include "exchange/coordinate_format.h"
 
+#include "exchange/scan_kernels.h"
+
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
 #include <istream>
 #include <ostream>
-#include <utility>
 #include <vector>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace kav {
 
@@ -99,279 +97,83 @@ bool WritePoints(std::ostream& out, std::span<const Point> points, const SaveFor
 }
 
 // ---------------------------------------------------------------- scanner
-//
-// Only the runs of digits matter: a run is a number, numbers pair up in
-// order. So each block is classified 64 bytes at a time into a bit mask of
-// digits, the positions where the mask changes (run starts and ends, which
-// alternate) are listed, and each run is then parsed without a branch per
-// digit. A CR before an LF needs no special care: both are separators.
 
-namespace {
-
-constexpr std::size_t kPadding = 64; // readable bytes after a block's end
-
-std::uint64_t DigitMaskPortable(const unsigned char* p)
+void PlainScanner::Scan(std::span<const char> text, std::vector<Point>& pairs)
 {
-    std::uint64_t mask = 0;
-    for (int i = 0; i < 64; ++i)
-        mask |= std::uint64_t{static_cast<unsigned char>(p[i] - '0') < 10} << i;
-    return mask;
-}
-
-// Appends the positions of the set bits of `bits`, counted from `base`.
-// Inlined into each boundary lister, so that it takes their instruction set.
-[[gnu::always_inline]] inline void Flatten(std::uint32_t* out, std::size_t& count, std::uint32_t base,
-                                           std::uint64_t bits)
-{
-    const int total = std::popcount(bits);
-    std::uint32_t* o = out + count;
-    // Whole batches of eight keep the loop's exit predictable; short
-    // numbers give about 24 changes per 64 bytes, hence three up front.
-    // The slots past `total` are scratch.
-    auto batch = [&](int from) {
-        for (int i = from; i < from + 8; ++i) {
-            o[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
-            bits &= bits - 1;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            m_number = (m_inNumber ? m_number * 10 : 0) + static_cast<std::uint32_t>(c - '0');
+            m_inNumber = true;
+        } else if (m_inNumber) {
+            EndNumber(pairs);
         }
-    };
-    batch(0);
-    batch(8);
-    batch(16);
-    for (int from = 24; from < total; from += 8)
-        batch(from);
-    count += static_cast<std::size_t>(total);
-}
-
-// Lists the positions in data[0, size) where a digit run starts or ends;
-// they alternate. `inRun` says whether the byte before data[0] was a digit.
-// `out` needs room for size + 128 entries.
-using BoundaryLister = std::size_t (*)(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out);
-
-// One 64-byte step of every lister. Bits past the block's end are dropped,
-// so a run still open there gets no end.
-[[gnu::always_inline]] inline void AddChanges(std::uint64_t digits, std::size_t offset, std::size_t size,
-                                              std::uint64_t& carry, std::uint32_t* out, std::size_t& count)
-{
-    std::uint64_t changes = digits ^ ((digits << 1) | carry);
-    carry = digits >> 63;
-    if (size - offset < 64)
-        changes &= (std::uint64_t{1} << (size - offset)) - 1;
-    Flatten(out, count, static_cast<std::uint32_t>(offset), changes);
-}
-
-std::size_t ListBoundariesPortable(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out)
-{
-    std::size_t count = 0;
-    std::uint64_t carry = inRun ? 1 : 0;
-    for (std::size_t offset = 0; offset < size; offset += 64)
-        AddChanges(DigitMaskPortable(data + offset), offset, size, carry, out, count);
-    return count;
-}
-
-#if defined(__x86_64__)
-#define KAV_X86 1
-
-std::size_t ListBoundariesSse2(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out)
-{
-    const __m128i zero = _mm_set1_epi8('0');
-    const __m128i nine = _mm_set1_epi8(9);
-    std::size_t count = 0;
-    std::uint64_t carry = inRun ? 1 : 0;
-    for (std::size_t offset = 0; offset < size; offset += 64) {
-        std::uint64_t digits = 0;
-        for (int k = 0; k < 4; ++k) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + offset + 16 * k));
-            const __m128i value = _mm_sub_epi8(bytes, zero);
-            const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(value, nine), value);
-            digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(isDigit))} << (16 * k);
-        }
-        AddChanges(digits, offset, size, carry, out, count);
     }
-    return count;
 }
 
-// The same with 32-byte compares and the bit-counting instructions, which
-// the x86-64 baseline lacks (std::popcount is a library call there).
-[[gnu::target("avx2,bmi,popcnt")]] std::size_t ListBoundariesAvx2(const unsigned char* data, std::size_t size,
-                                                                  bool inRun, std::uint32_t* out)
+void PlainScanner::Finish(std::vector<Point>& pairs)
 {
-    const __m256i zero = _mm256_set1_epi8('0');
-    const __m256i nine = _mm256_set1_epi8(9);
-    std::size_t count = 0;
-    std::uint64_t carry = inRun ? 1 : 0;
-    for (std::size_t offset = 0; offset < size; offset += 64) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset + 32));
-        const __m256i lowValue = _mm256_sub_epi8(low, zero);
-        const __m256i highValue = _mm256_sub_epi8(high, zero);
-        const auto lowMask = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(lowValue, nine), lowValue)));
-        const auto highMask = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(highValue, nine), highValue)));
-        AddChanges(std::uint64_t{lowMask} | (std::uint64_t{highMask} << 32), offset, size, carry, out, count);
+    if (m_inNumber)
+        EndNumber(pairs);
+    if (m_haveX) {
+        m_number = 0;
+        EndNumber(pairs);
     }
-    return count;
 }
-#endif
 
-BoundaryLister PickLister(ScanKernel kernel)
+void PlainScanner::EndNumber(std::vector<Point>& pairs)
 {
-#if defined(KAV_X86)
-    if (kernel == ScanKernel::Best) {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt"))
-            return &ListBoundariesAvx2;
-    }
-    if (kernel == ScanKernel::Best || kernel == ScanKernel::Sse2)
-        return &ListBoundariesSse2;
-#endif
-    (void)kernel;
-    return &ListBoundariesPortable;
+    if (m_haveX)
+        pairs.push_back({static_cast<std::int32_t>(m_x), static_cast<std::int32_t>(m_number)});
+    else
+        m_x = m_number;
+    m_haveX = !m_haveX;
+    m_inNumber = false;
 }
-
-std::uint64_t Load64(const unsigned char* p)
-{
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::big)
-        v = __builtin_bswap64(v);
-    return v;
-}
-
-// Eight digits, the first in the lowest byte; zero bytes act as leading zeros.
-std::uint32_t Swar8(std::uint64_t v)
-{
-    v = ((v & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
-    v = ((v & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
-    return static_cast<std::uint32_t>(((v & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32);
-}
-
-constexpr std::uint32_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// acc followed by the `len` digits at p, modulo 2^32. May read up to 8 bytes
-// past the run.
-std::uint32_t ParseDigits(std::uint32_t acc, const unsigned char* p, std::size_t len)
-{
-    while (len > 8) {
-        acc = acc * kPow10[8] + Swar8(Load64(p));
-        p += 8;
-        len -= 8;
-    }
-    // Shift the run to the top bytes; in two steps, so that len 0 is no
-    // shift by 64.
-    const unsigned shift = 4 * static_cast<unsigned>(8 - len);
-    return acc * kPow10[len] + Swar8((Load64(p) << shift) << shift);
-}
-
-// A whole run of 1 to 8 digits takes one shift; longer ones the loop.
-std::uint32_t ParseRun(const unsigned char* p, std::size_t len)
-{
-    if (len <= 8) [[likely]]
-        return Swar8(Load64(p) << (8 * (8 - len)));
-    return ParseDigits(0, p, len);
-}
-
-} // namespace
-
-struct PointScanner::State {
-    PointSink sink;
-    BoundaryLister listBoundaries;
-    std::vector<unsigned char> block = std::vector<unsigned char>(kBlockSize + kPadding, 0);
-    // Sized for the largest block fed so far, so small inputs stay cheap.
-    std::vector<std::uint32_t> bounds;
-    std::vector<Point> pairs = std::vector<Point>(1);
-    std::size_t pairCount = 0;
-    bool inRun = false; // the last byte seen was a digit
-    std::uint32_t run = 0; // the value of that open run so far
-    bool havePendingX = false;
-    std::uint32_t pendingX = 0;
-
-    void Push(std::uint32_t number)
-    {
-        if (havePendingX)
-            pairs[pairCount++] = Point{static_cast<std::int32_t>(pendingX), static_cast<std::int32_t>(number)};
-        else
-            pendingX = number;
-        havePendingX = !havePendingX;
-    }
-    bool Hand()
-    {
-        const std::size_t count = std::exchange(pairCount, 0);
-        return count == 0 || sink(std::span<const Point>(pairs.data(), count));
-    }
-};
 
 PointScanner::PointScanner(PointSink sink, ScanKernel kernel)
-    : m_state(std::make_unique<State>())
+    : m_sink(std::move(sink))
+    , m_kernel(KernelScanner::Make(kernel))
+    , m_block(kBlockSize + KernelScanner::kPadding)
 {
-    m_state->sink = std::move(sink);
-    m_state->listBoundaries = PickLister(kernel);
 }
 
 PointScanner::~PointScanner() = default;
 
 std::span<char> PointScanner::Buffer()
 {
-    return {reinterpret_cast<char*>(m_state->block.data()), kBlockSize};
+    return {m_block.data(), kBlockSize};
 }
 
 bool PointScanner::Feed(std::size_t size)
 {
-    State& s = *m_state;
-    if (size == 0)
-        return true;
-    if (size > kBlockSize)
-        size = kBlockSize;
-    if (s.bounds.size() < size + 128) {
-        s.bounds.resize(size + 128); // every byte may start or end a run, plus Flatten's scratch
-        s.pairs.resize(size / 4 + 2);
+    size = std::min(size, kBlockSize);
+    if (!m_kernel) {
+        m_pairs.clear();
+        m_plain.Scan({m_block.data(), size}, m_pairs);
+        return Hand(m_pairs);
     }
-    const unsigned char* data = s.block.data();
-    // Zero padding: a partial last chunk sees no stale digits.
-    std::memset(s.block.data() + size, 0, kPadding);
-
-    const std::size_t boundCount = s.listBoundaries(data, size, s.inRun, s.bounds.data());
-    const std::uint32_t* bounds = s.bounds.data();
-    auto runAt = [&](std::size_t k) { return ParseRun(data + bounds[k], bounds[k + 1] - bounds[k]); };
-
-    std::size_t i = 0;
-    if (s.inRun) {
-        if (boundCount == 0) {
-            s.run = ParseDigits(s.run, data, size);
-            return true;
-        }
-        s.Push(ParseDigits(s.run, data, bounds[0]));
-        i = 1;
-    }
-    if (s.havePendingX && i + 1 < boundCount) {
-        s.Push(runAt(i));
-        i += 2;
-    }
-    // The bulk: two whole runs make one pair.
-    Point* pairs = s.pairs.data();
-    std::size_t pairCount = s.pairCount;
-    for (; i + 3 < boundCount; i += 4)
-        pairs[pairCount++] = Point{static_cast<std::int32_t>(runAt(i)), static_cast<std::int32_t>(runAt(i + 2))};
-    s.pairCount = pairCount;
-    if (i + 1 < boundCount) {
-        s.Push(runAt(i));
-        i += 2;
-    }
-    s.inRun = i < boundCount;
-    if (s.inRun)
-        s.run = ParseDigits(0, data + bounds[i], size - bounds[i]);
-    return s.Hand();
+    // Sized for the largest block so far, so that small inputs stay cheap.
+    if (m_pairs.size() < KernelScanner::PairRoom(size))
+        m_pairs.resize(KernelScanner::PairRoom(size));
+    const std::size_t count = m_kernel->Scan(reinterpret_cast<unsigned char*>(m_block.data()), size, m_pairs.data());
+    return Hand({m_pairs.data(), count});
 }
 
 bool PointScanner::Finish()
 {
-    State& s = *m_state;
-    if (s.inRun)
-        s.Push(s.run);
-    if (s.havePendingX)
-        s.Push(0); // a lone last number pairs with 0
-    s.inRun = false;
-    return s.Hand();
+    if (!m_kernel) {
+        m_pairs.clear();
+        m_plain.Finish(m_pairs);
+        return Hand(m_pairs);
+    }
+    if (m_pairs.empty())
+        m_pairs.resize(1);
+    return Hand({m_pairs.data(), m_kernel->Finish(m_pairs.data())});
+}
+
+bool PointScanner::Hand(std::span<const Point> pairs)
+{
+    return pairs.empty() || m_sink(pairs);
 }
 
 ScanResult ScanPoints(std::istream& in, const PointSink& sink, ScanKernel kernel)

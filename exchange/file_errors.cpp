@@ -1,6 +1,6 @@
 #include "exchange/file_errors.h"
 
-#include "app/ui_text.h"
+#include "res/strings.h"
 
 #include <QFileDevice>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "exchange/save_format_dlg.h"
 
-#include "app/ui_text.h"
 #include "exchange/cp1250.h"
 #include "exchange/dialog_layout.h"
+#include "res/strings.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

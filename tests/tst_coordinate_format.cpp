@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -39,29 +40,39 @@ Points Scan(const std::string& text, ScanKernel kernel = ScanKernel::Best)
     return found;
 }
 
-// The rule the scanner implements, written the plain way: every maximal run
-// of digits is a number (mod 2^32), numbers pair up, a lone one pairs with 0.
-Points Reference(const std::string& text)
+std::string KernelName(ScanKernel kernel)
 {
-    std::vector<std::uint32_t> numbers;
-    bool inRun = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            if (!inRun)
-                numbers.push_back(0);
-            numbers.back() = numbers.back() * 10u + static_cast<std::uint32_t>(c - '0');
-            inRun = true;
-        } else {
-            inRun = false;
-        }
+    switch (kernel) {
+    case ScanKernel::Best:
+        return "Best";
+    case ScanKernel::Sse2:
+        return "Sse2";
+    case ScanKernel::Plain:
+        return "Plain";
     }
-    if (numbers.size() % 2 != 0)
-        numbers.push_back(0);
+    return "?";
+}
+
+// What the rule itself finds, fed in one piece.
+Points Plain(const std::string& text)
+{
+    kav::PlainScanner scanner;
     Points pairs;
-    for (std::size_t i = 0; i < numbers.size(); i += 2)
-        pairs.push_back({static_cast<std::int32_t>(numbers[i]), static_cast<std::int32_t>(numbers[i + 1])});
+    scanner.Scan(text, pairs);
+    scanner.Finish(pairs);
     return pairs;
 }
+
+} // namespace
+
+namespace kav {
+void PrintTo(ScanKernel kernel, std::ostream* out)
+{
+    *out << KernelName(kernel);
+}
+} // namespace kav
+
+namespace {
 
 const Points kThree = {{10, 20}, {30, 40}, {50, 60}};
 
@@ -113,49 +124,89 @@ TEST(Writer, LargeOutputCrossesItsBufferIntact)
     }
 }
 
-TEST(Scanner, TakesAnyNonDigitAsSeparator)
+struct ScanCase {
+    std::string name;
+    std::string text;
+    Points expected;
+};
+
+void PrintTo(const ScanCase& c, std::ostream* out)
 {
-    const Points expected = {{10, 20}, {30, 40}};
-    EXPECT_EQ(Scan("10 20 30 40"), expected);
-    EXPECT_EQ(Scan("10,20;30|40"), expected);
-    EXPECT_EQ(Scan("x=10 y=20 / x=30 y=40"), expected);
-    EXPECT_EQ(Scan("10 20 30 40\n"), expected);
-    EXPECT_EQ(Scan("10 20 30 40\r\n"), expected);
-    EXPECT_EQ(Scan("10\r\n20\r\n30\r\n40"), expected);
-    EXPECT_EQ(Scan("-5,-7"), (Points{{5, 7}}));
-    EXPECT_EQ(Scan("1.5 2.5"), (Points{{1, 5}, {2, 5}}));
-    EXPECT_EQ(Scan(std::string("1\0"
-                               "2",
-                               3)),
-              (Points{{1, 2}}));
+    *out << c.name;
 }
 
-TEST(Scanner, PairsALoneLastNumberWithZero)
+std::string Spaces(std::size_t n)
 {
-    EXPECT_EQ(Scan("10 20 30"), (Points{{10, 20}, {30, 0}}));
-    EXPECT_EQ(Scan("10 20 30     "), (Points{{10, 20}, {30, 0}}));
-    EXPECT_EQ(Scan("7"), (Points{{7, 0}}));
+    return std::string(n, ' ');
 }
 
-TEST(Scanner, TrailingSeparatorsAddNoPhantomPair)
+std::vector<ScanCase> ScanCases()
 {
-    EXPECT_EQ(Scan("10 20\n\n"), (Points{{10, 20}}));
-    EXPECT_EQ(Scan("10 20\r\n\r\n   \t"), (Points{{10, 20}}));
-    EXPECT_EQ(Scan(""), Points{});
-    EXPECT_EQ(Scan("abc"), Points{});
-    EXPECT_EQ(Scan("\n"), Points{});
+    const Points both = {{10, 20}, {30, 40}};
+    const std::size_t block = PointScanner::kBlockSize;
+    std::vector<ScanCase> cases = {
+        {"Spaces", "10 20 30 40", both},
+        {"MixedSeparators", "10,20;30|40", both},
+        {"Words", "x=10 y=20 / x=30 y=40", both},
+        {"TrailingLf", "10 20 30 40\n", both},
+        {"TrailingCrLf", "10 20 30 40\r\n", both},
+        {"CrLfBetween", "10\r\n20\r\n30\r\n40", both},
+        {"SignsSeparate", "-5,-7", {{5, 7}}},
+        {"PointsSeparate", "1.5 2.5", {{1, 5}, {2, 5}}},
+        {"ZeroByte",
+         std::string("1\0"
+                     "2",
+                     3),
+         {{1, 2}}},
+        {"LoneLastNumber", "10 20 30", {{10, 20}, {30, 0}}},
+        {"LoneLastNumberThenSpaces", "10 20 30     ", {{10, 20}, {30, 0}}},
+        {"OneNumber", "7", {{7, 0}}},
+        {"TwoLineEndsAfterAPair", "10 20\n\n", {{10, 20}}},
+        {"TrailingMix", "10 20\r\n\r\n   \t", {{10, 20}}},
+        {"Empty", "", {}},
+        {"NoDigits", "abc", {}},
+        {"OnlyALineEnd", "\n", {}},
+        {"FFSeparates",
+         "10\xff"
+         "20 30",
+         {{10, 20}, {30, 0}}},
+        {"FFRuns",
+         "\xff\xff"
+         "1\xff"
+         "2\xff",
+         {{1, 2}}},
+        {"Wraps32Bits", "2147483648 4294967296", {{-2147483647 - 1, 0}}},
+        {"WrapsPastOne", "4294967297 2147483647", {{1, 2147483647}}},
+        {"LeadingZeros", "00000000000000000000000000000042 9", {{42, 9}}},
+        {"ThousandNines", std::string(1000, '9') + " 1", Plain(std::string(1000, '9') + " 1")},
+        {"RunLongerThanABlock", std::string(block + 100, '1') + " 2 3", Plain(std::string(block + 100, '1') + " 2 3")},
+        {"OddCountAtBlockEnd", Spaces(block - 2) + "77 88 99", {{77, 88}, {99, 0}}},
+    };
+    // A number, then a CR LF, split by the block's end.
+    for (const std::size_t at : {block - 3, block - 2, block - 1, block, block + 1}) {
+        const std::string offset = std::to_string(static_cast<long long>(at) - static_cast<long long>(block));
+        cases.push_back({"NumberAtBlockEnd" + offset, Spaces(at - 2) + "12345 678\r\n9", {{12345, 678}, {9, 0}}});
+        cases.push_back({"CrLfAtBlockEnd" + offset, Spaces(at - 1) + "\r\n5 6", {{5, 6}}});
+    }
+    for (ScanCase& c : cases)
+        std::replace(c.name.begin(), c.name.end(), '-', 'm');
+    return cases;
 }
 
-TEST(Scanner, Byte0xFFIsAnOrdinarySeparator)
+class ScanRule : public testing::TestWithParam<std::tuple<ScanCase, ScanKernel>> { };
+
+TEST_P(ScanRule, FindsThePairs)
 {
-    EXPECT_EQ(Scan("10\xff"
-                   "20 30"),
-              (Points{{10, 20}, {30, 0}}));
-    EXPECT_EQ(Scan("\xff\xff"
-                   "1\xff"
-                   "2\xff"),
-              (Points{{1, 2}}));
+    const auto& [scanCase, kernel] = GetParam();
+    EXPECT_EQ(Scan(scanCase.text, kernel), scanCase.expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, ScanRule,
+                         testing::Combine(testing::ValuesIn(ScanCases()),
+                                          testing::Values(ScanKernel::Best, ScanKernel::Sse2, ScanKernel::Plain)),
+                         [](const auto& info) {
+                             return std::get<0>(info.param).name + "_" + KernelName(std::get<1>(info.param));
+                         });
 
 TEST(Scanner, ADigitSeparatorMergesNumbers)
 {
@@ -164,46 +215,29 @@ TEST(Scanner, ADigitSeparatorMergesNumbers)
     EXPECT_EQ(Scan(text), (Points{{152, 0}}));
 }
 
-TEST(Scanner, LongNumbersWrapAround32Bits)
+// The kernels against the rule, on text that mixes digit runs of every
+// length with every kind of separator, short and past a block's end.
+struct GeneratedText {
+    std::string name;
+    std::size_t rounds;
+    std::size_t minLength, extraLength;
+};
+
+void PrintTo(const GeneratedText& shape, std::ostream* out)
 {
-    EXPECT_EQ(Scan("2147483648 4294967296"), (Points{{-2147483647 - 1, 0}}));
-    EXPECT_EQ(Scan("4294967297 2147483647"), (Points{{1, 2147483647}}));
-    EXPECT_EQ(Scan("00000000000000000000000000000042 9"), (Points{{42, 9}}));
-    const std::string huge(1000, '9'); // 10^1000 - 1 mod 2^32
-    EXPECT_EQ(Scan(huge + " 1"), Reference(huge + " 1"));
+    *out << shape.name;
 }
 
-TEST(Scanner, ReadsAcrossBlockBoundaries)
-{
-    const std::size_t block = PointScanner::kBlockSize;
-    for (const std::size_t at : {block - 3, block - 2, block - 1, block, block + 1}) {
-        // A number split by the block's end, then a CR LF split by it.
-        std::string text(at - 2, ' ');
-        text += "12345 678\r\n9";
-        EXPECT_EQ(Scan(text), (Points{{12345, 678}, {9, 0}})) << at;
-        std::string crlf(at - 1, ' ');
-        crlf += "\r\n5 6";
-        EXPECT_EQ(Scan(crlf), (Points{{5, 6}})) << at;
-    }
-    // A run of digits longer than a whole block.
-    std::string digits(block + 100, '1');
-    digits += " 2 3";
-    EXPECT_EQ(Scan(digits), Reference(digits));
-    EXPECT_EQ(Scan(digits, ScanKernel::Sse2), Reference(digits));
-    EXPECT_EQ(Scan(digits, ScanKernel::Portable), Reference(digits));
-    // An odd count of numbers whose x stands at the end of a block.
-    std::string odd(block - 2, ' ');
-    odd += "77 88 99";
-    EXPECT_EQ(Scan(odd), (Points{{77, 88}, {99, 0}}));
-}
+class KernelMatchesPlain : public testing::TestWithParam<std::tuple<GeneratedText, ScanKernel>> { };
 
-TEST(Scanner, BothKernelsMatchTheReferenceOnGeneratedText)
+TEST_P(KernelMatchesPlain, OnGeneratedText)
 {
+    const auto& [shape, kernel] = GetParam();
     std::mt19937 random(20261207);
     static const char kAlphabet[] = "0123456789012345678901234567890123456789 ,;\r\n\r\n.-+\xff\x00\x7f\x80xyz";
     const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
-    for (int round = 0; round < 400; ++round) {
-        const std::size_t length = round < 350 ? random() % 300 : PointScanner::kBlockSize + random() % 5000;
+    for (std::size_t round = 0; round < shape.rounds; ++round) {
+        const std::size_t length = shape.minLength + random() % shape.extraLength;
         std::string text(length, ' ');
         const std::size_t maxRun = 1 + random() % 24; // some rounds with long runs
         for (std::size_t i = 0; i < length;) {
@@ -215,11 +249,16 @@ TEST(Scanner, BothKernelsMatchTheReferenceOnGeneratedText)
                 text[i++] = alphabet[random() % alphabet.size()];
             }
         }
-        const Points expected = Reference(text);
-        for (const ScanKernel kernel : {ScanKernel::Best, ScanKernel::Sse2, ScanKernel::Portable})
-            ASSERT_EQ(Scan(text, kernel), expected) << "round " << round << " kernel " << int(kernel);
+        ASSERT_EQ(Scan(text, kernel), Plain(text)) << "round " << round;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernels, KernelMatchesPlain,
+    testing::Combine(testing::Values(GeneratedText{"Short", 350, 0, 300},
+                                     GeneratedText{"PastABlock", 50, PointScanner::kBlockSize, 5000}),
+                     testing::Values(ScanKernel::Best, ScanKernel::Sse2)),
+    [](const auto& info) { return std::get<0>(info.param).name + "_" + KernelName(std::get<1>(info.param)); });
 
 TEST(Scanner, StopsWhenTheSinkSaysSo)
 {
@@ -243,19 +282,21 @@ TEST(Scanner, ReportsAStreamThatFails)
     EXPECT_EQ(kav::ScanPoints(in, [](std::span<const Point>) { return true; }), ScanResult::ReadError);
 }
 
-TEST(RoundTrip, EveryFormatReadsBackUnlessASeparatorIsADigit)
+class RoundTrip : public testing::TestWithParam<std::tuple<char, char, std::int32_t>> { };
+
+TEST_P(RoundTrip, ReadsBackWhatWasWritten)
 {
+    const auto [sepX, sepY, order] = GetParam();
     Points figure;
     for (int i = 0; i < 1000; ++i)
         figure.push_back({(i * 37) % 801, (i * 91) % 613});
-    for (const char sepX : {' ', ',', ';', '\0', '\t', 'a'}) {
-        for (const char sepY : {' ', ',', '|', '\0', '\n'}) {
-            for (const std::int32_t order : {1, 2}) {
-                Points back = Scan(Write(figure, {sepX, sepY, order}));
-                if (order == 2)
-                    std::reverse(back.begin(), back.end());
-                ASSERT_EQ(back, figure) << int(sepX) << ' ' << int(sepY) << ' ' << order;
-            }
-        }
-    }
+    Points back = Scan(Write(figure, {sepX, sepY, order}));
+    if (order == 2)
+        std::reverse(back.begin(), back.end());
+    EXPECT_EQ(back, figure);
 }
+
+// Every separator but a digit reads back.
+INSTANTIATE_TEST_SUITE_P(Separators, RoundTrip,
+                         testing::Combine(testing::Values(' ', ',', ';', '\0', '\t', 'a'),
+                                          testing::Values(' ', ',', '|', '\0', '\n'), testing::Values(1, 2)));

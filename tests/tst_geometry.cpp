@@ -6,7 +6,6 @@
 #include <vector>
 
 using kav::FindNearIndex;
-using kav::FormatListing;
 using kav::Point;
 
 namespace {
@@ -44,20 +43,4 @@ TEST(JoinSearch, FarPointsAtTheRangeEndsNeverMatch)
     EXPECT_EQ(FindNearIndex(points, {kMin + 2, 1}), -1);
     EXPECT_EQ(FindNearIndex(points, {kMax - 3, 2}), 1);
     EXPECT_EQ(FindNearIndex(points, {kMin + 4, kMin}), 0);
-}
-
-TEST(Listing, CoordinatesAreRelativeToTheCentre)
-{
-    // A 400 x 300 area has its centre at (200, 150).
-    EXPECT_EQ(FormatListing(std::vector<Point>{{200, 150}, {0, 0}, {399, 299}}, 200, 150), "0,0,-200,-150,199,149");
-    EXPECT_EQ(FormatListing(std::vector<Point>{{200, 150}}, 200, 150), "0,0");
-    EXPECT_EQ(FormatListing(std::vector<Point>{{0, 0}}, 400, 300), "-400,-300");
-    EXPECT_EQ(FormatListing(std::vector<Point>{{500, 20}}, 150, 100), "350,-80");
-    EXPECT_EQ(FormatListing({}, 10, 10), "");
-}
-
-TEST(Listing, LongCoordinatesAreWrittenInFull)
-{
-    EXPECT_EQ(FormatListing(std::vector<Point>{{kMin, kMax}}, 400, 300), "-2147484048,2147483347");
-    EXPECT_EQ(FormatListing(std::vector<Point>{{123456, -98765}, {1, 2}}, 0, 0), "123456,-98765,1,2");
 }

@@ -1,7 +1,7 @@
 #include "paint_counter.h"
 #include "scripted_prompts.h"
 
-#include "app/ui_text.h"
+#include "res/strings.h"
 #include "view/kav_view.h"
 
 #include <QSignalSpy>
@@ -145,7 +145,7 @@ private Q_SLOTS:
     {
         // A store whose memory runs out at 512 points.
         auto limited = [](Point* points, std::size_t count) -> Point* {
-            return count > 512 ? nullptr : kav::PointStore::ReallocatePoints(points, count);
+            return count > 512 ? nullptr : kav::ReallocatePoints(points, count);
         };
         CKavView view(*m_prompts, nullptr, limited);
         view.resize(100, 100);

@@ -3,7 +3,7 @@
 #include "app/about_box.h"
 #include "app/kav_app.h"
 #include "app/main_frame.h"
-#include "app/ui_text.h"
+#include "res/strings.h"
 #include "view/kav_view.h"
 
 #include <QDialogButtonBox>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 #include <vector>
 
 using kav::Point;
@@ -46,7 +47,7 @@ std::size_t g_allocationLimit = std::numeric_limits<std::size_t>::max();
 
 Point* LimitedAllocator(Point* points, std::size_t count)
 {
-    return count > g_allocationLimit ? nullptr : PointStore::ReallocatePoints(points, count);
+    return count > g_allocationLimit ? nullptr : kav::ReallocatePoints(points, count);
 }
 
 } // namespace
@@ -144,61 +145,91 @@ TEST(PointStore, RefusesWhenMemoryRunsOutAndChangesNothing)
     g_allocationLimit = std::numeric_limits<std::size_t>::max();
 }
 
-TEST(PointStore, BulkAppendEndsInTheSameStateAsSingleAppends)
-{
-    // Starting points on both buffers and batches that cross zero, one and
-    // several switches.
-    for (int start : {0, 1, 255, 256, 300, 511, 700}) {
-        for (int batch : {0, 1, 2, 255, 256, 257, 767, 2000, 5000}) {
-            PointStore single;
-            PointStore bulk;
-            AppendMany(single, 0, start);
-            AppendMany(bulk, 0, start);
-            if (start == 300) { // a cleared B
-                single.ClearPoints();
-                bulk.ClearPoints();
-            }
-            std::vector<Point> points;
-            for (int i = 0; i < batch; ++i)
-                points.push_back(Nth(1000000 + i));
-            for (const Point& p : points)
-                ASSERT_TRUE(single.AppendPoint(p));
-            ASSERT_TRUE(bulk.AppendPoints(points));
+// Where the buffers come from: the mapped pages that ship, and the heap that
+// the sanitizers watch.
+const kav::PointReallocator kAllocators[] = {&kav::ReallocateMapped, &kav::ReallocateHeap};
 
-            ASSERT_EQ(Snapshot(bulk), Snapshot(single)) << "start " << start << " batch " << batch;
-            const auto a = single.ActivePoints();
-            const auto b = bulk.ActivePoints();
-            ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
-        }
-    }
+static std::string AllocatorName(kav::PointReallocator allocate)
+{
+    return allocate == &kav::ReallocateMapped ? "Mapped" : "Heap";
 }
 
-TEST(PointStore, AppendingAnotherStoreMatchesAppendingItsPoints)
+// Starting points on both buffers (300: a cleared B) and batches that cross
+// zero, one and several switches.
+class BulkAppend : public testing::TestWithParam<std::tuple<int, int, kav::PointReallocator>> { };
+
+TEST_P(BulkAppend, EndsInTheSameStateAsSingleAppends)
 {
-    for (int start : {0, 5, 300}) {
-        for (int batch : {1, 255, 256, 3000}) {
-            for (const bool cleared : {false, true}) {
-                PointStore bySpan;
-                PointStore byStore;
-                AppendMany(bySpan, 0, start);
-                AppendMany(byStore, 0, start);
-                if (cleared) { // an empty store whose B is active
-                    bySpan.ClearPoints();
-                    byStore.ClearPoints();
-                }
-                PointStore donor;
-                AppendMany(donor, 1000, batch);
-                const auto donated = donor.ActivePoints();
-                ASSERT_TRUE(bySpan.AppendPoints(donated));
-                ASSERT_TRUE(byStore.AppendPoints(std::move(donor)));
-                ASSERT_EQ(Snapshot(byStore), Snapshot(bySpan)) << start << " " << batch << " " << cleared;
-                const auto a = bySpan.ActivePoints();
-                const auto b = byStore.ActivePoints();
-                ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
-            }
-        }
+    const auto [start, batch, allocate] = GetParam();
+    PointStore single(allocate);
+    PointStore bulk(allocate);
+    AppendMany(single, 0, start);
+    AppendMany(bulk, 0, start);
+    if (start == 300) {
+        single.ClearPoints();
+        bulk.ClearPoints();
     }
+    std::vector<Point> points;
+    for (int i = 0; i < batch; ++i)
+        points.push_back(Nth(1000000 + i));
+    for (const Point& p : points)
+        ASSERT_TRUE(single.AppendPoint(p));
+    ASSERT_TRUE(bulk.AppendPoints(points));
+
+    ASSERT_EQ(Snapshot(bulk), Snapshot(single));
+    const auto a = single.ActivePoints();
+    const auto b = bulk.ActivePoints();
+    ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, BulkAppend,
+                         testing::Combine(testing::Values(0, 1, 255, 256, 300, 511, 700),
+                                          testing::Values(0, 1, 2, 255, 256, 257, 767, 2000, 5000),
+                                          testing::ValuesIn(kAllocators)),
+                         [](const auto& info) {
+                             return "From" + std::to_string(std::get<0>(info.param)) + "Add"
+                                 + std::to_string(std::get<1>(info.param)) + AllocatorName(std::get<2>(info.param));
+                         });
+
+// The same for the points of another store, whose buffer an empty store
+// takes over; the two stores' buffers may come from different allocators.
+class StoreAppend
+    : public testing::TestWithParam<std::tuple<int, int, bool, kav::PointReallocator, kav::PointReallocator>> { };
+
+TEST_P(StoreAppend, MatchesAppendingItsPoints)
+{
+    const auto [start, batch, cleared, allocate, donorAllocate] = GetParam();
+    PointStore bySpan(allocate);
+    PointStore byStore(allocate);
+    AppendMany(bySpan, 0, start);
+    AppendMany(byStore, 0, start);
+    if (cleared) { // an empty store whose B is active
+        bySpan.ClearPoints();
+        byStore.ClearPoints();
+    }
+    PointStore donor(donorAllocate);
+    AppendMany(donor, 1000, batch);
+    const auto donated = donor.ActivePoints();
+    ASSERT_TRUE(bySpan.AppendPoints(donated));
+    ASSERT_TRUE(byStore.AppendPoints(std::move(donor)));
+    ASSERT_EQ(Snapshot(byStore), Snapshot(bySpan));
+    const auto a = bySpan.ActivePoints();
+    const auto b = byStore.ActivePoints();
+    ASSERT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end()));
+}
+
+static std::string StoreAppendName(const StoreAppend::ParamType& param)
+{
+    const auto& [start, batch, cleared, allocate, donorAllocate] = param;
+    return "From" + std::to_string(start) + "Add" + std::to_string(batch) + (cleared ? "Cleared" : "")
+        + AllocatorName(allocate) + "From" + AllocatorName(donorAllocate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreAppend,
+                         testing::Combine(testing::Values(0, 5, 300), testing::Values(1, 255, 256, 3000),
+                                          testing::Bool(), testing::ValuesIn(kAllocators),
+                                          testing::ValuesIn(kAllocators)),
+                         [](const auto& info) { return StoreAppendName(info.param); });
 
 TEST(PointStore, AnEmptyStoreAdoptsTheDonorsBuffer)
 {

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 
 namespace kav {
 
@@ -15,9 +14,5 @@ inline constexpr int kJoinReach = 4;
 // Index of the earliest point that lies within `reach` pixels of `at` on
 // both axes, or -1 when none does.
 std::ptrdiff_t FindNearIndex(std::span<const Point> points, Point at, int reach = kJoinReach);
-
-// The listing "x1,y1,x2,y2,...": every coordinate relative to (cx, cy),
-// written in full however large the difference.
-std::string FormatListing(std::span<const Point> points, std::int32_t cx, std::int32_t cy);
 
 } // namespace kav

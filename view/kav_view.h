@@ -16,7 +16,7 @@ class CKavView : public QWidget {
 
 public:
     explicit CKavView(CUserPrompts& prompts, QWidget* parent = nullptr,
-                      PointReallocator reallocate = &PointStore::ReallocatePoints);
+                      PointReallocator reallocate = &ReallocatePoints);
 
     const PointStore& Store() const { return m_store; }
     PointStore& Store() { return m_store; }

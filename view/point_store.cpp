@@ -1,32 +1,16 @@
 #include "view/point_store.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 #include <new>
 #include <utility>
-
-// Under AddressSanitizer the buffers come from malloc, so that it watches them.
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
-#define KAV_MAPPED_BUFFERS 1
-#include <sys/mman.h>
-#else
-#define KAV_MAPPED_BUFFERS 0
-#endif
 
 namespace kav {
 
 namespace {
 
+// Counts are signed 32-bit, so no buffer holds more.
 constexpr std::int64_t kMaxCapacity = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t kHeader = 64; // keeps the points 64-byte aligned
-[[maybe_unused]] constexpr std::size_t kPage = 4096;
-[[maybe_unused]] constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-[[maybe_unused]] std::size_t RoundUp(std::size_t n, std::size_t unit)
-{
-    return (n + unit - 1) / unit * unit;
-}
 
 } // namespace
 
@@ -36,57 +20,6 @@ PointStore::PointStore(PointReallocator reallocate)
 {
     if (!m_pointsA)
         throw std::bad_alloc();
-}
-
-// Every array carries its size in a header in front of it, so that it can be
-// grown and released without being told its size.
-Point* PointStore::ReallocatePoints(Point* points, std::size_t count)
-{
-    if (count > (std::numeric_limits<std::size_t>::max() - kHeader) / sizeof(Point))
-        return nullptr;
-    const std::size_t need = kHeader + count * sizeof(Point);
-#if KAV_MAPPED_BUFFERS
-    // Whole pages of their own: growing one remaps its pages instead of
-    // copying them, and large ones take huge pages, which spare most of the
-    // page faults of filling them.
-    const std::size_t bytes = need >= kHugePage ? RoundUp(need, kHugePage) : RoundUp(need, kPage);
-    void* base;
-    if (points == nullptr) {
-        base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    } else {
-        void* old = reinterpret_cast<unsigned char*>(points) - kHeader;
-        base = mremap(old, *static_cast<std::size_t*>(old), bytes, MREMAP_MAYMOVE);
-    }
-    if (base == MAP_FAILED)
-        return nullptr;
-    if (bytes >= kHugePage)
-        madvise(base, bytes, MADV_HUGEPAGE);
-#else
-    const std::size_t bytes = need;
-    void* base = std::realloc(points ? reinterpret_cast<unsigned char*>(points) - kHeader : nullptr, bytes);
-    if (base == nullptr)
-        return nullptr;
-#endif
-    *static_cast<std::size_t*>(base) = bytes;
-    // Points are implicit-lifetime objects: raw storage holds them.
-    return reinterpret_cast<Point*>(static_cast<unsigned char*>(base) + kHeader);
-}
-
-void PointStore::FreePoints(Point* points)
-{
-    if (points == nullptr)
-        return;
-    void* base = reinterpret_cast<unsigned char*>(points) - kHeader;
-#if KAV_MAPPED_BUFFERS
-    munmap(base, *static_cast<std::size_t*>(base));
-#else
-    std::free(base);
-#endif
-}
-
-void PointBufferDeleter::operator()(Point* points) const
-{
-    PointStore::FreePoints(points);
 }
 
 bool PointStore::AppendAndGrow(Point p)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "view/point_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,14 +17,8 @@ struct Point {
     friend bool operator==(const Point&, const Point&) = default;
 };
 
-// Grows `points` (nullptr for a new array) to hold `count` points, keeping
-// its contents and releasing the old array, like std::realloc; nullptr on
-// failure, with `points` untouched. Arrays are released with
-// PointStore::FreePoints.
-using PointReallocator = Point* (*)(Point* points, std::size_t count);
-
 struct PointBufferDeleter {
-    void operator()(Point* points) const;
+    void operator()(Point* points) const { FreePoints(points); }
 };
 using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
 
@@ -40,9 +36,6 @@ public:
     explicit PointStore(PointReallocator reallocate = &ReallocatePoints);
     PointStore(const PointStore&) = delete;
     PointStore& operator=(const PointStore&) = delete;
-
-    static Point* ReallocatePoints(Point* points, std::size_t count);
-    static void FreePoints(Point* points);
 
     std::span<const Point> ActivePoints() const
     {

@@ -1,0 +1,221 @@
+#include "exchange/scan_kernels.h"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace kav {
+
+namespace {
+
+#if defined(__x86_64__)
+
+// Appends the positions of the set bits of `bits`, counted from `base`.
+// Inlined into each boundary lister, so that it takes their instruction set.
+[[gnu::always_inline]] inline void Flatten(std::uint32_t* out, std::size_t& count, std::uint32_t base,
+                                           std::uint64_t bits)
+{
+    const int total = std::popcount(bits);
+    std::uint32_t* o = out + count;
+    // Whole batches of eight keep the loop's exit predictable; short
+    // numbers give about 24 changes per 64 bytes, hence three up front.
+    // The slots past `total` are scratch.
+    auto batch = [&](int from) {
+        for (int i = from; i < from + 8; ++i) {
+            o[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+            bits &= bits - 1;
+        }
+    };
+    batch(0);
+    batch(8);
+    batch(16);
+    for (int from = 24; from < total; from += 8)
+        batch(from);
+    count += static_cast<std::size_t>(total);
+}
+
+// One 64-byte step of every lister: the digit mask becomes the positions
+// where it changes. Bits past the block's end are dropped, so a run still
+// open there gets no end.
+[[gnu::always_inline]] inline void AddChanges(std::uint64_t digits, std::size_t offset, std::size_t size,
+                                              std::uint64_t& carry, std::uint32_t* out, std::size_t& count)
+{
+    std::uint64_t changes = digits ^ ((digits << 1) | carry);
+    carry = digits >> 63;
+    if (size - offset < 64)
+        changes &= (std::uint64_t{1} << (size - offset)) - 1;
+    Flatten(out, count, static_cast<std::uint32_t>(offset), changes);
+}
+
+std::size_t ListBoundariesSse2(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out)
+{
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i nine = _mm_set1_epi8(9);
+    std::size_t count = 0;
+    std::uint64_t carry = inRun ? 1 : 0;
+    for (std::size_t offset = 0; offset < size; offset += 64) {
+        std::uint64_t digits = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + offset + 16 * k));
+            const __m128i value = _mm_sub_epi8(bytes, zero);
+            const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(value, nine), value);
+            digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(isDigit))} << (16 * k);
+        }
+        AddChanges(digits, offset, size, carry, out, count);
+    }
+    return count;
+}
+
+// The same with 32-byte compares and the bit-counting instructions, which
+// the x86-64 baseline lacks (std::popcount is a library call there).
+[[gnu::target("avx2,bmi,popcnt")]] std::size_t ListBoundariesAvx2(const unsigned char* data, std::size_t size,
+                                                                  bool inRun, std::uint32_t* out)
+{
+    const __m256i zero = _mm256_set1_epi8('0');
+    const __m256i nine = _mm256_set1_epi8(9);
+    std::size_t count = 0;
+    std::uint64_t carry = inRun ? 1 : 0;
+    for (std::size_t offset = 0; offset < size; offset += 64) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset + 32));
+        const __m256i lowValue = _mm256_sub_epi8(low, zero);
+        const __m256i highValue = _mm256_sub_epi8(high, zero);
+        const auto lowMask = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(lowValue, nine), lowValue)));
+        const auto highMask = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(highValue, nine), highValue)));
+        AddChanges(std::uint64_t{lowMask} | (std::uint64_t{highMask} << 32), offset, size, carry, out, count);
+    }
+    return count;
+}
+
+#endif
+
+std::uint64_t Load64(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap64(v);
+    return v;
+}
+
+// Eight digits, the first in the lowest byte; zero bytes act as leading zeros.
+std::uint32_t Swar8(std::uint64_t v)
+{
+    v = ((v & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
+    v = ((v & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
+    return static_cast<std::uint32_t>(((v & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32);
+}
+
+constexpr std::uint32_t kPow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// acc followed by the `len` digits at p, modulo 2^32. May read up to 8 bytes
+// past the run.
+std::uint32_t ParseDigits(std::uint32_t acc, const unsigned char* p, std::size_t len)
+{
+    while (len > 8) {
+        acc = acc * kPow10[8] + Swar8(Load64(p));
+        p += 8;
+        len -= 8;
+    }
+    // Shift the run to the top bytes; in two steps, so that len 0 is no
+    // shift by 64.
+    const unsigned shift = 4 * static_cast<unsigned>(8 - len);
+    return acc * kPow10[len] + Swar8((Load64(p) << shift) << shift);
+}
+
+// A whole run of 1 to 8 digits takes one shift; longer ones the loop.
+std::uint32_t ParseRun(const unsigned char* p, std::size_t len)
+{
+    if (len <= 8) [[likely]]
+        return Swar8(Load64(p) << (8 * (8 - len)));
+    return ParseDigits(0, p, len);
+}
+
+} // namespace
+
+std::unique_ptr<KernelScanner> KernelScanner::Make(ScanKernel kernel)
+{
+#if defined(__x86_64__)
+    if (kernel == ScanKernel::Best) {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt"))
+            return std::unique_ptr<KernelScanner>(new KernelScanner(&ListBoundariesAvx2));
+    }
+    if (kernel == ScanKernel::Best || kernel == ScanKernel::Sse2)
+        return std::unique_ptr<KernelScanner>(new KernelScanner(&ListBoundariesSse2));
+#endif
+    (void)kernel;
+    return nullptr;
+}
+
+KernelScanner::KernelScanner(BoundaryLister lister)
+    : m_listBoundaries(lister)
+{
+}
+
+void KernelScanner::Push(std::uint32_t number, Point* pairs, std::size_t& count)
+{
+    if (m_havePendingX)
+        pairs[count++] = Point{static_cast<std::int32_t>(m_pendingX), static_cast<std::int32_t>(number)};
+    else
+        m_pendingX = number;
+    m_havePendingX = !m_havePendingX;
+}
+
+std::size_t KernelScanner::Scan(unsigned char* data, std::size_t size, Point* pairs)
+{
+    if (size == 0)
+        return 0;
+    if (m_bounds.size() < size + 128)
+        m_bounds.resize(size + 128); // every byte may start or end a run, plus Flatten's scratch
+    // Zero padding: a partial last chunk sees no stale digits.
+    std::memset(data + size, 0, kPadding);
+
+    const std::size_t boundCount = m_listBoundaries(data, size, m_inRun, m_bounds.data());
+    const std::uint32_t* bounds = m_bounds.data();
+    auto runAt = [&](std::size_t k) { return ParseRun(data + bounds[k], bounds[k + 1] - bounds[k]); };
+
+    std::size_t count = 0;
+    std::size_t i = 0;
+    if (m_inRun) {
+        if (boundCount == 0) {
+            m_run = ParseDigits(m_run, data, size);
+            return 0;
+        }
+        Push(ParseDigits(m_run, data, bounds[0]), pairs, count);
+        i = 1;
+    }
+    if (m_havePendingX && i + 1 < boundCount) {
+        Push(runAt(i), pairs, count);
+        i += 2;
+    }
+    // The bulk: two whole runs make one pair.
+    for (; i + 3 < boundCount; i += 4)
+        pairs[count++] = Point{static_cast<std::int32_t>(runAt(i)), static_cast<std::int32_t>(runAt(i + 2))};
+    if (i + 1 < boundCount) {
+        Push(runAt(i), pairs, count);
+        i += 2;
+    }
+    m_inRun = i < boundCount;
+    if (m_inRun)
+        m_run = ParseDigits(0, data + bounds[i], size - bounds[i]);
+    return count;
+}
+
+std::size_t KernelScanner::Finish(Point* pairs)
+{
+    std::size_t count = 0;
+    if (m_inRun)
+        Push(m_run, pairs, count);
+    if (m_havePendingX)
+        Push(0, pairs, count); // a lone last number pairs with 0
+    m_inRun = false;
+    return count;
+}
+
+} // namespace kav

@@ -1,0 +1,56 @@
+#pragma once
+
+// The fast way to read coordinate text: blocks are classified with SIMD into
+// bit masks of digits, the starts and ends of the digit runs are listed, and
+// each run is parsed several digits at a time.
+//
+// What every kernel must preserve: for every input, however it is split into
+// blocks, exactly the pairs that PlainScanner finds, in the same order. The
+// tests hold each kernel against PlainScanner on generated text.
+
+#include "exchange/coordinate_format.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kav {
+
+class KernelScanner {
+public:
+    // Bytes after a block that a kernel reads; Scan overwrites them.
+    static constexpr std::size_t kPadding = 64;
+
+    // The kernel asked for, or the best one the CPU has for Best; nothing
+    // where the CPU has none, and for ScanKernel::Plain.
+    static std::unique_ptr<KernelScanner> Make(ScanKernel kernel);
+
+    // Room that Scan needs in `pairs` for a block of `size` bytes: every
+    // pair takes at least four bytes, plus the pairs left open before.
+    static std::size_t PairRoom(std::size_t size) { return size / 4 + 2; }
+
+    // Scans data[0, size), which must be followed by kPadding writable bytes,
+    // writes the pairs that it completes to `pairs` and returns their count.
+    std::size_t Scan(unsigned char* data, std::size_t size, Point* pairs);
+    // The input has ended: writes the last pair, if one is open (0 or 1).
+    std::size_t Finish(Point* pairs);
+
+    // Lists the positions in data[0, size) where a digit run starts or ends;
+    // they alternate. `inRun` says whether the byte before data[0] was a
+    // digit. `out` needs room for size + 128 entries.
+    using BoundaryLister = std::size_t (*)(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out);
+
+private:
+    explicit KernelScanner(BoundaryLister lister);
+    void Push(std::uint32_t number, Point* pairs, std::size_t& count);
+
+    BoundaryLister m_listBoundaries;
+    std::vector<std::uint32_t> m_bounds; // sized for the largest block so far
+    bool m_inRun = false; // the last byte seen was a digit
+    std::uint32_t m_run = 0; // the value of that open run so far
+    bool m_havePendingX = false;
+    std::uint32_t m_pendingX = 0;
+};
+
+} // namespace kav

@@ -1,0 +1,125 @@
+#include "view/point_memory.h"
+
+#include "view/point_store.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#if defined(__linux__)
+#define KAV_HAVE_MMAP 1
+#include <sys/mman.h>
+#else
+#define KAV_HAVE_MMAP 0
+#endif
+
+namespace kav {
+
+namespace {
+
+// In front of every array; 64 bytes keep the points cache-line aligned.
+struct Header {
+    std::size_t bytes; // the whole block, header included
+    bool mapped;
+};
+constexpr std::size_t kHeader = 64;
+static_assert(sizeof(Header) <= kHeader);
+
+[[maybe_unused]] constexpr std::size_t kPage = 4096;
+[[maybe_unused]] constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+Header* HeaderOf(Point* points)
+{
+    return reinterpret_cast<Header*>(reinterpret_cast<unsigned char*>(points) - kHeader);
+}
+
+Point* PointsOf(void* block, std::size_t bytes, bool mapped)
+{
+    *static_cast<Header*>(block) = Header{bytes, mapped};
+    // Points are implicit-lifetime objects: raw storage holds them.
+    return reinterpret_cast<Point*>(static_cast<unsigned char*>(block) + kHeader);
+}
+
+bool BytesFor(std::size_t count, std::size_t& bytes)
+{
+    if (count > (std::numeric_limits<std::size_t>::max() - kHeader) / sizeof(Point))
+        return false;
+    bytes = kHeader + count * sizeof(Point);
+    return true;
+}
+
+// An array of the other kind moves into a new one of this kind.
+template <class Allocate> Point* Convert(Point* points, std::size_t count, Allocate allocate)
+{
+    Point* fresh = allocate(nullptr, count);
+    if (fresh == nullptr)
+        return nullptr;
+    const std::size_t old = (HeaderOf(points)->bytes - kHeader) / sizeof(Point);
+    std::memcpy(static_cast<void*>(fresh), points, std::min(old, count) * sizeof(Point));
+    FreePoints(points);
+    return fresh;
+}
+
+} // namespace
+
+Point* ReallocateHeap(Point* points, std::size_t count)
+{
+    if (points != nullptr && HeaderOf(points)->mapped)
+        return Convert(points, count, &ReallocateHeap);
+    std::size_t bytes;
+    if (!BytesFor(count, bytes))
+        return nullptr;
+    void* block = std::realloc(points ? HeaderOf(points) : nullptr, bytes);
+    return block ? PointsOf(block, bytes, false) : nullptr;
+}
+
+Point* ReallocateMapped(Point* points, std::size_t count)
+{
+#if KAV_HAVE_MMAP
+    if (points != nullptr && !HeaderOf(points)->mapped)
+        return Convert(points, count, &ReallocateMapped);
+    std::size_t need;
+    if (!BytesFor(count, need))
+        return nullptr;
+    const std::size_t unit = need >= kHugePage ? kHugePage : kPage;
+    if (need > std::numeric_limits<std::size_t>::max() - unit)
+        return nullptr;
+    const std::size_t bytes = (need + unit - 1) / unit * unit;
+    void* block = points == nullptr ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                    : mremap(HeaderOf(points), HeaderOf(points)->bytes, bytes, MREMAP_MAYMOVE);
+    if (block == MAP_FAILED)
+        return nullptr;
+    // Huge pages spare most of the page faults of filling a large buffer.
+    if (bytes >= kHugePage)
+        madvise(block, bytes, MADV_HUGEPAGE);
+    return PointsOf(block, bytes, true);
+#else
+    return ReallocateHeap(points, count);
+#endif
+}
+
+Point* ReallocatePoints(Point* points, std::size_t count)
+{
+#if KAV_HAVE_MMAP && !defined(__SANITIZE_ADDRESS__)
+    return ReallocateMapped(points, count);
+#else
+    return ReallocateHeap(points, count);
+#endif
+}
+
+void FreePoints(Point* points)
+{
+    if (points == nullptr)
+        return;
+    Header* header = HeaderOf(points);
+#if KAV_HAVE_MMAP
+    if (header->mapped) {
+        munmap(header, header->bytes);
+        return;
+    }
+#endif
+    std::free(header);
+}
+
+} // namespace kav
