@@ -18,20 +18,24 @@ constexpr std::size_t kScanBytes = 100'000'000;
 constexpr std::size_t kWritePoints = 10'000'000;
 constexpr int kAppendPoints = 10'000'000;
 
-// The plain scanner, fed one istream::get at a time.
+// The plain scanner, fed by one istream::get per character.
 void ScanNaive(std::istream& in, PointStore& store)
 {
     kav::PlainScanner scanner;
     std::vector<Point> pairs;
-    for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
-        const char byte = static_cast<char>(c);
-        scanner.Scan({&byte, 1}, pairs);
-        if (!pairs.empty() && !store.AppendPoints(pairs))
+    char chunk[4096];
+    for (bool more = true; more;) {
+        std::size_t size = 0;
+        for (int c; size < sizeof chunk && (c = in.get()) != std::char_traits<char>::eof();)
+            chunk[size++] = static_cast<char>(c);
+        more = size == sizeof chunk;
+        scanner.Scan({chunk, size}, pairs);
+        if (!more)
+            scanner.Finish(pairs);
+        if (!store.AppendPoints(pairs))
             return;
         pairs.clear();
     }
-    scanner.Finish(pairs);
-    (void)store.AppendPoints(pairs);
 }
 
 void BM_ScanNaiveGet(benchmark::State& state)
