@@ -272,3 +272,20 @@ TEST(PointStore, ReplacingIsClearAndAppendOrNothing)
     ExpectPointsInOrder(limited, 10);
     g_allocationLimit = std::numeric_limits<std::size_t>::max();
 }
+
+// Appending the store's own points, across the growth that moves them.
+TEST(PointStore, AppendsItsOwnPointsAcrossAGrowth)
+{
+    for (const kav::PointReallocator allocate : kAllocators) {
+        PointStore store(allocate);
+        AppendMany(store, 0, 200);
+        ASSERT_TRUE(store.AppendPoints(store.ActivePoints())); // 400: grows into B
+        ASSERT_TRUE(store.AppendPoints(store.ActivePoints().subspan(100, 300))); // 700: grows into A
+        const auto points = store.ActivePoints();
+        ASSERT_EQ(points.size(), std::size_t{700});
+        for (int i = 0; i < 700; ++i) {
+            const int original = i < 400 ? i % 200 : (i - 300) % 200;
+            ASSERT_EQ(points[i], Nth(original)) << AllocatorName(allocate) << " at " << i;
+        }
+    }
+}

@@ -1,6 +1,7 @@
 #include "view/point_store.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <new>
 #include <utility>
@@ -113,6 +114,11 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
     }
 
     PointBuffer& source = adopt ? (donor->m_useA ? donor->m_pointsA : donor->m_pointsB) : active;
+    // Points taken from this store's own buffer move with it when it grows.
+    const std::less<const Point*> before;
+    const Point* const old = active.get();
+    const std::int32_t oldCapacity = startA ? m_capacityA : m_capacityB;
+    const bool own = !adopt && !before(points.data(), old) && before(points.data(), old + oldCapacity);
     Point* grown = m_reallocate(source.get(), static_cast<std::size_t>(capacity));
     if (!grown)
         return false;
@@ -126,7 +132,8 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
         donor->m_countA = donor->m_countB = 0;
         donor->m_capacityA = donor->m_capacityB = 0;
     } else {
-        std::copy(points.begin(), points.end(), fresh.get() + count);
+        const Point* from = own ? grown + (points.data() - old) : points.data();
+        std::copy(from, from + points.size(), fresh.get() + count);
     }
 
     Install(useA, std::move(fresh), static_cast<std::int32_t>(total), static_cast<std::int32_t>(capacity),
