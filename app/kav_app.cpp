@@ -4,9 +4,9 @@
 #include "res/strings.h"
 #include "view/user_prompts.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -58,44 +58,52 @@ void CKavApp::SetUpApplication(QCoreApplication& app)
         delete translator; // English standard texts, then
 }
 
-bool CKavApp::InitInstance(const QStringList& arguments)
+bool CKavApp::InitInstance(const QByteArrayList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(ui::kCaption);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("plik"), QStringLiteral("Plik otwierany przy starcie."),
-                                 QStringLiteral("[plik]"));
-    if (!parser.parse(arguments) || parser.positionalArguments().size() > 1) {
-        const QString error = parser.errorText().isEmpty() ? QStringLiteral("Za dużo argumentów.") : parser.errorText();
-        std::fprintf(stderr, "%s\n%s", qPrintable(error), qPrintable(parser.helpText()));
-        m_exitCode = 2;
+    // Like a desktop's launcher expects: the first file name counts, and
+    // further names and unknown switches are passed over with one warning.
+    QByteArrayList files;
+    QByteArrayList ignored;
+    bool help = false;
+    bool version = false;
+    bool options = true;
+    for (const QByteArray& argument : arguments.mid(1)) {
+        if (options && argument == "--")
+            options = false;
+        else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
+            help = true;
+        else if (options && (argument == "-v" || argument == "--version"))
+            version = true;
+        else if (options && argument.size() > 1 && argument.startsWith('-'))
+            ignored.append(argument);
+        else
+            files.append(argument);
+    }
+    if (help) {
+        std::fputs(ui::kHelpText.toLocal8Bit().constData(), stdout);
         return false;
     }
-    if (parser.isSet(help)) {
-        std::printf("%s", qPrintable(parser.helpText()));
-        m_exitCode = 0;
-        return false;
-    }
-    if (parser.isSet(version)) {
+    if (version) {
         std::printf("%s %s\n", qPrintable(ui::kAppName), qPrintable(ui::kVersion));
-        m_exitCode = 0;
         return false;
     }
+    ignored += files.mid(1);
+    if (!ignored.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(ui::kIgnoredArgumentsText.arg(QFile::decodeName(ignored.join(' ')))));
 
-    const QStringList files = parser.positionalArguments();
     if (files.isEmpty()) {
         m_doc.OnNewDocument();
     } else {
-        const QString path = files.front();
+        // The name reaches the file system byte for byte.
+        const QByteArray& path = files.front();
         QString reason;
         if (!m_doc.OnOpenDocument(path, &reason)) {
-            m_prompts.Tell(nullptr, ui::kOpenFailedText.arg(QDir::toNativeSeparators(path), reason),
+            m_prompts.Tell(nullptr, ui::kOpenFailedText.arg(QDir::toNativeSeparators(QFile::decodeName(path)), reason),
                            ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
             m_exitCode = 1;
             return false;
         }
-        AddToRecentFiles(QFileInfo(path).absoluteFilePath());
+        AddToRecentFiles(QFileInfo(m_doc.PathName()).absoluteFilePath());
     }
 
     m_frame = std::make_unique<CMainFrame>(*this, m_prompts);

@@ -2,6 +2,7 @@
 
 #include "app/kav_doc.h"
 
+#include <QByteArrayList>
 #include <QObject>
 #include <QStringList>
 
@@ -33,9 +34,10 @@ public:
     // when they are installed.
     static void SetUpApplication(QCoreApplication& app);
 
-    // True when the main window is up and the event loop should run; false
-    // when the program should end with ExitCode().
-    bool InitInstance(const QStringList& arguments);
+    // Takes the command line as the system gave it. True when the main
+    // window is up and the event loop should run; false when the program
+    // should end with ExitCode().
+    bool InitInstance(const QByteArrayList& arguments);
     int ExitCode() const { return m_exitCode; }
 
     CMainFrame* MainFrame() const { return m_frame.get(); }

@@ -1,6 +1,7 @@
 #include "app/kav_doc.h"
 
 #include "exchange/file_errors.h"
+#include "exchange/point_file.h"
 
 #include <QFile>
 
@@ -12,15 +13,15 @@ bool CKavDoc::OnNewDocument()
     return true;
 }
 
-bool CKavDoc::OnOpenDocument(const QString& path, QString* reason)
+bool CKavDoc::OnOpenDocument(const QByteArray& path, QString* reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    int error = 0;
+    if (!OpenForReading(path, error).IsOpen()) {
         if (reason)
-            *reason = ReadErrorReason(file);
+            *reason = SystemErrorReason(error, FileAccess::Read);
         return false;
     }
-    m_pathName = path;
+    m_pathName = QFile::decodeName(path);
     return true;
 }
 

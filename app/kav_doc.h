@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace kav {
@@ -10,9 +11,10 @@ namespace kav {
 class CKavDoc {
 public:
     bool OnNewDocument();
-    // Opens `path` for reading and reads nothing. On failure, `reason` says
-    // why, in Polish.
-    bool OnOpenDocument(const QString& path, QString* reason);
+    // Opens `path` (the file system's bytes) for reading, without waiting on
+    // a pipe or a device, and reads nothing. On failure, `reason` says why,
+    // in Polish.
+    bool OnOpenDocument(const QByteArray& path, QString* reason);
 
     const QString& PathName() const { return m_pathName; }
 

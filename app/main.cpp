@@ -9,7 +9,12 @@ int main(int argc, char* argv[])
     kav::CKavApp::SetUpApplication(application);
     kav::CQtPrompts prompts;
     kav::CKavApp app(prompts);
-    if (!app.InitInstance(QApplication::arguments()))
+    // Raw bytes: a file name need not be valid text. QApplication has taken
+    // its own options out of argv by now.
+    QByteArrayList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    if (!app.InitInstance(arguments))
         return app.ExitCode();
     return QApplication::exec();
 }

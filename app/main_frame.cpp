@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include "app/kav_app.h"
+#include "app/memory_limit.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 
@@ -33,7 +34,7 @@ QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& blanks, co
 CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent)
     , m_app(app)
-    , m_view(new CKavView(prompts, this))
+    , m_view(new CKavView(prompts, this, &ReallocateWithinMemory))
 {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(ui::kCaption);

@@ -1,11 +1,14 @@
 #include "app/qt_prompts.h"
 
 #include "app/about_box.h"
+#include "app/polish_file_columns.h"
 #include "exchange/coord_list_dlg.h"
 #include "exchange/save_format_dlg.h"
 #include "res/strings.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 
@@ -19,6 +22,7 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
     QFileDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("fileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setProxyModel(new PolishFileColumns(&dialog));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilters({ui::kFilterAll, ui::kFilterText});
@@ -27,30 +31,48 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
     return dialog.selectedFiles().front();
 }
 
+// A window-modal progress dialog, shown once the load has run half a
+// second. It draws a bar of the bytes read while the size is known and a
+// busy bar otherwise (a device, a pipe, a file that grows), and always says
+// how much was read and how many points were found.
 class DialogProgress final : public CProgress {
 public:
     DialogProgress(QWidget* owner, const QString& text, qint64 total)
-        : m_dialog(text, ui::kCancel, 0, kSteps, owner)
-        , m_total(std::max<qint64>(total, 1))
+        : m_dialog(text, ui::kCancel, 0, total > 0 ? kSteps : 0, owner)
+        , m_text(text)
+        , m_total(total)
     {
         m_dialog.setObjectName(QStringLiteral("progressDialog"));
+        m_dialog.setWindowTitle(ui::kLoadingCaption);
         m_dialog.setWindowModality(Qt::WindowModal);
-        m_dialog.setMinimumDuration(500);
+        m_dialog.setMinimumDuration(kShowAfterMs);
         m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
         m_dialog.setValue(0);
     }
 
-    bool Update(qint64 done) override
+    bool Update(qint64 bytesRead, qint64 pointsFound) override
     {
-        // A modal progress dialog handles events in setValue, so the
-        // window stays drawn and Cancel gets through.
-        m_dialog.setValue(static_cast<int>(std::min(done, m_total) * kSteps / m_total));
+        if (m_total > 0 && bytesRead <= m_total)
+            m_dialog.setValue(static_cast<int>(bytesRead * kSteps / m_total));
+        else if (m_dialog.maximum() != 0)
+            m_dialog.setRange(0, 0);
+        const QLocale locale;
+        m_dialog.setLabelText(m_text + u'\n'
+                              + ui::kLoadingProgressText.arg(locale.toString(bytesRead / 1048576.0, 'f', 1),
+                                                             locale.toString(pointsFound)));
+        // The dialog's own timer shows it; until then the window repaints
+        // but takes no input, and afterwards the modal dialog keeps it off.
+        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
+                                                             : QEventLoop::ExcludeUserInputEvents);
         return !m_dialog.wasCanceled();
     }
 
 private:
     static constexpr int kSteps = 1000;
+    static constexpr int kShowAfterMs = 500;
     QProgressDialog m_dialog;
+    QString m_text;
     qint64 m_total;
 };
 
@@ -105,9 +127,9 @@ void CQtPrompts::ShowAbout(QWidget* owner)
 
 namespace kav {
 
-std::unique_ptr<CProgress> CQtPrompts::StartProgress(QWidget* owner, const QString& text, qint64 total)
+std::unique_ptr<CProgress> CQtPrompts::StartProgress(QWidget* owner, const QString& text, qint64 totalBytes)
 {
-    return std::make_unique<DialogProgress>(owner, text, total);
+    return std::make_unique<DialogProgress>(owner, text, totalBytes);
 }
 
 } // namespace kav

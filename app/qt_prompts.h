@@ -14,7 +14,7 @@ public:
     QString AskOpenPath(QWidget* owner) override;
     void ShowListing(QWidget* owner, const QString& text) override;
     void ShowAbout(QWidget* owner) override;
-    std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 total) override;
+    std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 totalBytes) override;
 };
 
 } // namespace kav

@@ -2,43 +2,17 @@
 
 #include "res/strings.h"
 
-#include <QFileDevice>
-#include <QFileInfo>
-
 namespace kav {
 
-namespace {
-
-QString Other(const QFileDevice& file)
+QString SystemErrorReason(int error, FileAccess access)
 {
-    return ui::kReasonOther.arg(file.errorString());
-}
-
-} // namespace
-
-QString ReadErrorReason(const QFileDevice& file)
-{
-    const QFileInfo info(file.fileName());
-    if (!info.exists())
-        return ui::kReasonMissing;
-    if (info.isDir())
-        return ui::kReasonDirectory;
-    if (!info.isReadable())
-        return ui::kReasonNoReadPermission;
-    return Other(file);
-}
-
-QString WriteErrorReason(const QFileDevice& file, const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return ui::kReasonDirectory;
-    if (file.error() == QFileDevice::ResourceError)
-        return ui::kReasonDiskFull;
-    const QFileInfo folder(info.absolutePath());
-    if ((info.exists() && !info.isWritable()) || (!folder.isWritable()))
-        return ui::kReasonNoWritePermission;
-    return Other(file);
+    if (error == EACCES)
+        return access == FileAccess::Read ? ui::kReasonNoReadPermission : ui::kReasonNoWritePermission;
+    for (const ui::SystemErrorText& entry : ui::kSystemErrorTexts) {
+        if (entry.error == error)
+            return entry.text;
+    }
+    return ui::kReasonUnknown.arg(error);
 }
 
 } // namespace kav

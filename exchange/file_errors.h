@@ -2,14 +2,12 @@
 
 #include <QString>
 
-class QFileDevice;
-
 namespace kav {
 
-// Why a file could not be opened or read, in Polish, from what the system
-// reports for it.
-QString ReadErrorReason(const QFileDevice& file);
-// Why a file could not be written, likewise.
-QString WriteErrorReason(const QFileDevice& file, const QString& path);
+enum class FileAccess { Read, Write };
+
+// The system's error number as a reason in Polish, for a file being read or
+// written. Unknown numbers get a Polish sentence with the number.
+QString SystemErrorReason(int error, FileAccess access);
 
 } // namespace kav

@@ -4,6 +4,7 @@
 #include "exchange/coord_listing.h"
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
+#include "exchange/point_loader.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
@@ -12,6 +13,13 @@
 #include <QFile>
 
 namespace kav {
+
+namespace {
+
+// How often a load in progress lets the window repaint and the user cancel.
+constexpr int kProgressStepMs = 20;
+
+} // namespace
 
 void CKavView::OnPointsSave()
 {
@@ -25,10 +33,11 @@ void CKavView::OnPointsSave()
     const QString path = m_prompts.AskSavePath(this);
     if (path.isEmpty())
         return;
-    const QString failure = SavePointsToFile(path, m_store.ActivePoints(), *format);
-    if (!failure.isEmpty())
-        m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), failure), ui::kSaveFailedCaption,
-                       CUserPrompts::Icon::Warning);
+    const int error = SavePointsToFile(QFile::encodeName(path), m_store.ActivePoints(), *format);
+    if (error != 0)
+        m_prompts.Tell(
+            this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(error, FileAccess::Write)),
+            ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
 }
 
 void CKavView::OnPointsOpen()
@@ -37,35 +46,50 @@ void CKavView::OnPointsOpen()
     if (path.isEmpty())
         return;
     const QString shownPath = QDir::toNativeSeparators(path);
+    auto tell
+        = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };
     // Opened before the question, so that a file that cannot be read never
     // costs the user the points already drawn.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_prompts.Tell(this, ui::kOpenFailedText.arg(shownPath, ReadErrorReason(file)), ui::kOpenFailedCaption,
-                       CUserPrompts::Icon::Warning);
+    int error = 0;
+    FileHandle file = OpenForReading(QFile::encodeName(path), error);
+    if (!file.IsOpen()) {
+        tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(error, FileAccess::Read)));
         return;
     }
     const bool replace = m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
 
-    // The whole file is read aside first: a failure part way, or a cancel,
-    // leaves the points as they were.
-    PointStore loaded;
-    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ui::kLoadingText, file.size());
-    const LoadResult result
-        = LoadPointsFrom(file, loaded, [&progress](qint64 done) { return !progress || progress->Update(done); });
+    // The file is read aside, on a thread of its own: the window waits for
+    // nothing, and a failure part way, a cancel or closing the window leave
+    // the points as they were.
+    const qint64 size = file.KnownSize();
+    PointLoader loader(std::move(file), m_store.Reallocator());
+    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ui::kLoadingText, size);
+    const bool shown = window()->isVisible();
+    while (!loader.Wait(kProgressStepMs)) {
+        const bool closed = shown && !window()->isVisible();
+        if (closed || (progress && !progress->Update(loader.BytesRead(), loader.PointsFound()))) {
+            loader.Cancel();
+            progress.reset();
+        }
+    }
     progress.reset();
 
-    if (result.status == LoadStatus::Cancelled)
+    switch (loader.Status()) {
+    case LoadStatus::Cancelled:
         return;
-    if (result.status == LoadStatus::ReadFailed) {
-        m_prompts.Tell(this, ui::kReadFailedText.arg(shownPath, result.reason), ui::kOpenFailedCaption,
-                       CUserPrompts::Icon::Warning);
+    case LoadStatus::ReadFailed:
+        tell(ui::kReadFailedText.arg(shownPath, SystemErrorReason(loader.Error(), FileAccess::Read)));
         return;
+    case LoadStatus::TooMany:
+        tell(ui::kLoadTooLargeText.arg(shownPath));
+        return;
+    case LoadStatus::Loaded:
+        break;
     }
-    const bool stored = result.status == LoadStatus::Loaded
-        && (replace ? m_store.ReplacePoints(std::move(loaded)) : m_store.AppendPoints(std::move(loaded)));
+    const bool stored = replace ? m_store.ReplacePoints(std::move(loader.Points()))
+                                : m_store.AppendPoints(std::move(loader.Points()));
     if (!stored) {
-        m_prompts.Tell(this, ui::kLoadTooLargeText.arg(shownPath), ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
+        tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
     }
     update();

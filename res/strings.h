@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <cerrno>
+
 namespace kav::ui {
 
 // Command identifiers, as the menu sends them.
@@ -30,6 +32,19 @@ inline const QString kAppName = QStringLiteral("kav");
 inline const QString kOrganization = QStringLiteral("Local AppWizard-Generated Applications");
 inline const QString kCaption = QStringLiteral("KAV Edytor");
 inline const QString kVersion = QStringLiteral(KAV_VERSION_TEXT);
+
+// The command line.
+inline const QString kHelpText = QStringLiteral("Użycie: kav [opcje] [plik]\n"
+                                                "KAV Edytor: edytor łamanych na płaszczyźnie.\n"
+                                                "\n"
+                                                "Opcje:\n"
+                                                "  -h, --help     Wyświetla tę pomoc.\n"
+                                                "  -v, --version  Wyświetla wersję programu.\n"
+                                                "\n"
+                                                "Argumenty:\n"
+                                                "  plik           Plik otwierany przy starcie; dalsze nazwy\n"
+                                                "                 i nieznane opcje są pomijane.\n");
+inline const QString kIgnoredArgumentsText = QStringLiteral("kav: pominięto argumenty: %1");
 
 // Menu captions.
 inline const QString kMenuFile = QStringLiteral("&Plik");
@@ -83,14 +98,57 @@ inline const QString kSaveFailedCaption = QStringLiteral("Błąd zapisu");
 inline const QString kLoadTooLargeText
     = QStringLiteral("Plik „%1” ma za dużo punktów albo zabrakło pamięci.\nPunkty nie zostały zmienione.");
 inline const QString kLoadingText = QStringLiteral("Wczytywanie punktów...");
+inline const QString kLoadingCaption = QStringLiteral("Wczytywanie");
+// %1 megabytes read, %2 points found.
+inline const QString kLoadingProgressText = QStringLiteral("Wczytano %1 MB, znaleziono punktów: %2");
 
-// Reasons for file errors.
-inline const QString kReasonMissing = QStringLiteral("Plik nie istnieje.");
+// Why a file could not be opened, read or written, by the error number
+// that the system gave. Permission has a form for reading and for writing.
+inline const QString kReasonMissing = QStringLiteral("Nie ma takiego pliku ani katalogu.");
 inline const QString kReasonDirectory = QStringLiteral("To jest katalog, nie plik.");
 inline const QString kReasonNoReadPermission = QStringLiteral("Brak uprawnień do odczytu.");
 inline const QString kReasonNoWritePermission = QStringLiteral("Brak uprawnień do zapisu.");
 inline const QString kReasonDiskFull = QStringLiteral("Brak miejsca na dysku.");
-inline const QString kReasonOther = QStringLiteral("Błąd systemu: %1");
+inline const QString kReasonNameTooLong = QStringLiteral("Nazwa pliku albo ścieżka jest za długa.");
+inline const QString kReasonUnknown = QStringLiteral("Błąd systemu numer %1.");
+
+struct SystemErrorText {
+    int error;
+    QString text;
+};
+inline const SystemErrorText kSystemErrorTexts[] = {
+    {ENOENT, kReasonMissing},
+    {EISDIR, kReasonDirectory},
+    {ENOSPC, kReasonDiskFull},
+    {ENAMETOOLONG, kReasonNameTooLong},
+    {EPERM, QStringLiteral("System nie pozwala na tę operację.")},
+    {ENOTDIR, QStringLiteral("Część ścieżki nie jest katalogiem.")},
+    {ELOOP, QStringLiteral("Za dużo dowiązań symbolicznych w ścieżce.")},
+    {EDQUOT, QStringLiteral("Przekroczono przydział miejsca na dysku.")},
+    {EROFS, QStringLiteral("System plików jest tylko do odczytu.")},
+    {EIO, QStringLiteral("Błąd wejścia-wyjścia: urządzenie nie odczytało albo nie zapisało danych.")},
+    {EMFILE, QStringLiteral("Program ma otwartych za dużo plików.")},
+    {ENFILE, QStringLiteral("W systemie jest otwartych za dużo plików.")},
+    {ENOMEM, QStringLiteral("Zabrakło pamięci.")},
+    {EFBIG, QStringLiteral("Plik byłby za duży.")},
+    {ETXTBSY, QStringLiteral("Plik jest używany przez uruchomiony program.")},
+    {EBUSY, QStringLiteral("Plik albo urządzenie jest zajęte.")},
+    {EXDEV, QStringLiteral("Nie można przenieść pliku na inny system plików.")},
+    {EAGAIN, QStringLiteral("Zasób jest chwilowo niedostępny. Spróbuj ponownie.")},
+    {EINTR, QStringLiteral("Operacja została przerwana.")},
+    {ENXIO, QStringLiteral("Urządzenie albo odbiorca nie jest dostępny.")},
+    {ENODEV, QStringLiteral("Nie ma takiego urządzenia.")},
+    {EINVAL, QStringLiteral("System plików nie przyjmuje tej nazwy albo operacji.")},
+    {EEXIST, QStringLiteral("Plik już istnieje.")},
+    {EOVERFLOW, QStringLiteral("Plik jest za duży dla tej operacji.")},
+    {EOPNOTSUPP, QStringLiteral("System plików nie obsługuje tej operacji.")},
+    {ESTALE, QStringLiteral("Plik sieciowy jest już niedostępny.")},
+    {ETIMEDOUT, QStringLiteral("Upłynął czas oczekiwania na urządzenie.")},
+    {EPIPE, QStringLiteral("Odbiorca zamknął potok.")},
+    {EBADF, QStringLiteral("Pliku nie otwarto do tej operacji.")},
+    {ENOLCK, QStringLiteral("Brak wolnych blokad plików.")},
+    {ECONNRESET, QStringLiteral("Połączenie z plikiem zostało zerwane.")},
+};
 
 // The about box.
 inline const QString kAboutCaption = QStringLiteral("About kav");

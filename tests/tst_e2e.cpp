@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr QRgb kBlack = 0x000000;
@@ -172,6 +174,33 @@ private Q_SLOTS:
         m_xvfb.waitForFinished(5000);
     }
 
+    // The view: the white area under the window's menu bar.
+    QPoint ViewOrigin(const QString& window)
+    {
+        const QPoint corner = WindowPosition(window);
+        const QImage shot = Screenshot();
+        int top = corner.y();
+        while (!shot.isNull() && top < corner.y() + 100 && Rgb(shot, {corner.x() + 300, top}) != kWhite)
+            ++top;
+        return top < corner.y() + 100 ? QPoint(corner.x(), top) : QPoint();
+    }
+
+    QImage ViewShot(QPoint origin) { return Screenshot().copy(QRect(origin, QSize(600, 300))); }
+
+    // Opens `path` through the menu and answers Yes to replacing the points.
+    void OpenReplacing(const QString& window, const QString& path)
+    {
+        Keys(window, {"alt+p"});
+        Keys(window, {"o"});
+        ChooseFile(QString::fromUtf8("Otwórz"), path);
+        AnswerYes(QString::fromUtf8("Usunąć?"));
+    }
+
+    void WaitUntilGone(const QString& name)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", name}).trimmed().isEmpty(), 10000);
+    }
+
     void drawCloseSaveOpenAndListAFigure()
     {
         QProcess kav;
@@ -180,8 +209,9 @@ private Q_SLOTS:
         QVERIFY(kav.waitForStarted());
 
         const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
-        QVERIFY2(!window.isEmpty(), "the main window did not appear: " + kav.readAllStandardError()
-                                        + "\nXvfb: " + m_xvfb.readAllStandardError());
+        QVERIFY2(!window.isEmpty(),
+                 "the main window did not appear: " + kav.readAllStandardError()
+                     + "\nXvfb: " + m_xvfb.readAllStandardError());
         QCOMPARE(Xdotool({"getwindowname", window}).trimmed(), QByteArray("KAV Edytor"));
         QTest::qWait(500);
 
@@ -282,6 +312,68 @@ private Q_SLOTS:
         QVERIFY(kav.waitForFinished(10000));
         QCOMPARE(kav.exitStatus(), QProcess::NormalExit);
         QCOMPARE(kav.exitCode(), 0);
+    }
+
+    // Devices and pipes that never end, or end only when someone writes: the
+    // window waits for none of them, and the figure survives each.
+    void hostileFilesNeverCostTheFigure()
+    {
+        QProcessEnvironment env = m_env;
+        // Memory for about 1.8 million points only.
+        env.insert(QStringLiteral("KAV_MEMORY_AVAILABLE_MB"), QStringLiteral("270"));
+        QProcess kav;
+        kav.setProcessEnvironment(env);
+        kav.start(QStringLiteral(KAV_BINARY), {});
+        QVERIFY(kav.waitForStarted());
+        const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
+        QVERIFY2(!window.isEmpty(), "the main window did not appear");
+        QTest::qWait(500);
+        const QPoint origin = ViewOrigin(window);
+        QVERIFY2(!origin.isNull(), "no white drawing area found");
+        Click(origin + QPoint(50, 50));
+        Click(origin + QPoint(250, 120));
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 590), QString::number(origin.y() + 290)});
+        QTest::qWait(300);
+        const QImage figure = ViewShot(origin);
+        QCOMPARE(Rgb(figure, {150, 85}), kBlack);
+
+        // An endless device: the busy dialog appears and Cancel ends the load.
+        OpenReplacing(window, QStringLiteral("/dev/zero"));
+        const QString progress = WaitForWindow(QStringLiteral("^Wczytywanie$"));
+        QVERIFY2(!progress.isEmpty(), "no progress dialog for /dev/zero");
+        Keys(progress, {"Escape"});
+        WaitUntilGone(QStringLiteral("^Wczytywanie$"));
+        QTest::qWait(300);
+        QCOMPARE(ViewShot(origin), figure);
+
+        // Endless random bytes: memory runs out first, and the user is told.
+        OpenReplacing(window, QStringLiteral("/dev/urandom"));
+        const QString message = WaitForWindow(QString::fromUtf8("^Błąd odczytu$"));
+        QVERIFY2(!message.isEmpty(), "no message when /dev/urandom outgrew the memory");
+        Keys(message, {"Return"});
+        WaitUntilGone(QString::fromUtf8("^Błąd odczytu$"));
+        QTest::qWait(300);
+        QCOMPARE(ViewShot(origin), figure);
+
+        // A pipe no one writes to yet: the window waits for it without
+        // freezing, and takes what arrives once the writer is done.
+        const QString fifo = m_home.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        OpenReplacing(window, fifo);
+        QVERIFY2(!WaitForWindow(QStringLiteral("^Wczytywanie$")).isEmpty(), "no progress dialog for the pipe");
+        QFile writer(fifo);
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        writer.write("300 40 400 200");
+        writer.close();
+        WaitUntilGone(QStringLiteral("^Wczytywanie$"));
+        QTest::qWait(300);
+        const QImage loaded = ViewShot(origin);
+        QCOMPARE(Rgb(loaded, {350, 120}), kBlack); // the pipe's segment
+        QCOMPARE(Rgb(loaded, {150, 85}), kWhite); // the old figure, replaced
+        loaded.save(QDir::current().filePath(QStringLiteral("e2e-after-pipe.png")));
+
+        kav.terminate();
+        QVERIFY(kav.waitForFinished(10000));
     }
 };
 

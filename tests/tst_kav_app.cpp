@@ -2,13 +2,31 @@
 
 #include "app/kav_app.h"
 #include "app/main_frame.h"
+#include "res/strings.h"
 #include "view/kav_view.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using kav::CKavApp;
+
+namespace {
+
+// A command line as the system hands it over.
+QByteArrayList CommandLine(const QStringList& arguments)
+{
+    QByteArrayList bytes{"kav"};
+    for (const QString& argument : arguments)
+        bytes.append(QFile::encodeName(argument));
+    return bytes;
+}
+
+} // namespace
 
 class TestKavApp : public QObject {
     Q_OBJECT
@@ -36,7 +54,7 @@ private Q_SLOTS:
     {
         ScriptedPrompts prompts;
         CKavApp app(prompts);
-        QVERIFY(app.InitInstance({QStringLiteral("kav")}));
+        QVERIFY(app.InitInstance(CommandLine({})));
         QVERIFY(app.MainFrame());
         QVERIFY(app.MainFrame()->isVisible());
         QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("KAV Edytor"));
@@ -51,7 +69,7 @@ private Q_SLOTS:
         const QString path = MakeFile(QStringLiteral("points.txt"), contents);
         ScriptedPrompts prompts;
         CKavApp app(prompts);
-        QVERIFY(app.InitInstance({QStringLiteral("kav"), path}));
+        QVERIFY(app.InitInstance(CommandLine({path})));
         QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty());
         QCOMPARE(app.Document().PathName(), path);
         QCOMPARE(CKavApp::RecentFiles().front(), path);
@@ -68,50 +86,78 @@ private Q_SLOTS:
         for (const QString& path : paths) {
             ScriptedPrompts prompts;
             CKavApp app(prompts);
-            QVERIFY(app.InitInstance({QStringLiteral("kav"), path}));
+            QVERIFY(app.InitInstance(CommandLine({path})));
         }
         ScriptedPrompts prompts;
         CKavApp again(prompts);
-        QVERIFY(again.InitInstance({QStringLiteral("kav"), paths[3]})); // moves to the front
+        QVERIFY(again.InitInstance(CommandLine({paths[3]}))); // moves to the front
         QCOMPARE(CKavApp::RecentFiles(), (QStringList{paths[3], paths[5], paths[4], paths[2]}));
     }
 
     void aFileThatCannotBeOpenedEndsStartUp_data()
     {
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("nie-ma.txt"))
-                                 << QStringLiteral("Plik nie istnieje.");
-        QTest::newRow("directory") << m_dir.path() << QStringLiteral("To jest katalog, nie plik.");
+        QTest::newRow("missing") << QFile::encodeName(m_dir.filePath(QStringLiteral("nie-ma.txt")))
+                                 << kav::ui::kReasonMissing;
+        QTest::newRow("directory") << QFile::encodeName(m_dir.path()) << QStringLiteral("To jest katalog, nie plik.");
+        QTest::newRow("longer than PATH_MAX")
+            << QFile::encodeName(m_dir.path()) + "/" + QByteArray(5000, 'a') << kav::ui::kReasonNameTooLong;
     }
     void aFileThatCannotBeOpenedEndsStartUp()
     {
-        QFETCH(QString, path);
+        QFETCH(QByteArray, path);
         QFETCH(QString, reason);
         ScriptedPrompts prompts;
         CKavApp app(prompts);
-        QVERIFY(!app.InitInstance({QStringLiteral("kav"), path}));
+        QVERIFY(!app.InitInstance({"kav", path}));
         QVERIFY(app.ExitCode() != 0);
         QVERIFY(!app.MainFrame());
         QCOMPARE(prompts.Kinds(), QStringList{QStringLiteral("warning")});
-        QVERIFY2(prompts.asked[0].text.contains(path), qPrintable(prompts.asked[0].text));
+        QVERIFY2(prompts.asked[0].text.contains(QFile::decodeName(path.left(200))), qPrintable(prompts.asked[0].text));
         QVERIFY2(prompts.asked[0].text.contains(reason), qPrintable(prompts.asked[0].text));
-        QVERIFY(!CKavApp::RecentFiles().contains(path));
+        QVERIFY(!CKavApp::RecentFiles().contains(QFile::decodeName(path)));
     }
 
-    void switchesAreHandled()
+    // What a launcher or a shell may pass; only the first file name counts.
+    void theCommandLineOpensTheFirstFile_data()
     {
+        const QByteArray a = QFile::encodeName(MakeFile(QStringLiteral("a.txt"), "1 2"));
+        const QByteArray b = QFile::encodeName(MakeFile(QStringLiteral("b.txt"), "3 4"));
+        // A name that is not valid UTF-8 reaches the file system byte for byte.
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xff\xfe-punkty.txt";
+        ::unlink(raw.constData());
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        // A pipe that no one writes to is opened without waiting for a writer.
+        const QByteArray fifo = QFile::encodeName(m_dir.filePath(QStringLiteral("fifo")));
+        ::unlink(fifo.constData());
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<QByteArray>("opened");
+        QTest::newRow("--version") << QByteArrayList{"--version"} << false << QByteArray();
+        QTest::newRow("--help") << QByteArrayList{"--help"} << false << QByteArray();
+        QTest::newRow("two files") << QByteArrayList{a, b} << true << a;
+        QTest::newRow("unknown switch") << QByteArrayList{"--print", a} << true << a;
+        QTest::newRow("only an unknown switch") << QByteArrayList{"-x"} << true << QByteArray();
+        QTest::newRow("a name after --") << QByteArrayList{"--", a, "--help"} << true << a;
+        QTest::newRow("not UTF-8") << QByteArrayList{raw} << true << raw;
+        QTest::newRow("pipe without a writer") << QByteArrayList{fifo} << true << fifo;
+    }
+    void theCommandLineOpensTheFirstFile()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(bool, window);
+        QFETCH(QByteArray, opened);
         ScriptedPrompts prompts;
-        CKavApp version(prompts);
-        QVERIFY(!version.InitInstance({QStringLiteral("kav"), QStringLiteral("--version")}));
-        QCOMPARE(version.ExitCode(), 0);
-        CKavApp unknown(prompts);
-        QVERIFY(!unknown.InitInstance({QStringLiteral("kav"), QStringLiteral("--print")}));
-        QVERIFY(unknown.ExitCode() != 0);
-        CKavApp twoFiles(prompts);
-        QVERIFY(!twoFiles.InitInstance({QStringLiteral("kav"), QStringLiteral("a"), QStringLiteral("b")}));
-        QVERIFY(twoFiles.ExitCode() != 0);
-        QVERIFY(!version.MainFrame() && !unknown.MainFrame() && !twoFiles.MainFrame());
+        CKavApp app(prompts);
+        QCOMPARE(app.InitInstance(QByteArrayList{"kav"} + arguments), window);
+        QCOMPARE(app.ExitCode(), 0);
+        QCOMPARE(app.MainFrame() != nullptr, window);
+        QCOMPARE(app.Document().PathName(), QFile::decodeName(opened));
         QVERIFY(prompts.asked.isEmpty());
     }
 
@@ -119,7 +165,7 @@ private Q_SLOTS:
     {
         ScriptedPrompts prompts;
         CKavApp app(prompts);
-        QVERIFY(app.InitInstance({QStringLiteral("kav")}));
+        QVERIFY(app.InitInstance(CommandLine({})));
         QVERIFY(app.MainFrame()->View()->Store().AppendPoint({1, 1}));
         QVERIFY(app.MainFrame()->close());
         QVERIFY(prompts.asked.isEmpty());

@@ -1,6 +1,7 @@
 #include "paint_counter.h"
 #include "scripted_prompts.h"
 
+#include "exchange/file_errors.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 
@@ -10,6 +11,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using kav::CKavView;
@@ -253,12 +255,16 @@ private Q_SLOTS:
         // A folder nobody may write to; root may write anywhere but where the
         // system itself says no.
         if (geteuid() == 0)
-            QTest::newRow("system folder")
-                << QStringLiteral("/proc/kav-test.txt") << kav::ui::kReasonOther.arg(QString());
+            QTest::newRow("system folder") << QStringLiteral("/proc/kav-test.txt") << kav::ui::kReasonMissing;
         else
             QTest::newRow("read-only folder")
                 << m_dir.filePath(QStringLiteral("locked/kav-test.txt")) << kav::ui::kReasonNoWritePermission;
         QTest::newRow("disk full") << QStringLiteral("/dev/full") << kav::ui::kReasonDiskFull;
+        QTest::newRow("inside a file") << m_dir.filePath(QStringLiteral("file.txt/inside.txt"))
+                                       << kav::SystemErrorReason(ENOTDIR, kav::FileAccess::Write);
+        QTest::newRow("name too long") << m_dir.filePath(QString(300, u'n')) << kav::ui::kReasonNameTooLong;
+        QTest::newRow("pipe without a reader")
+            << m_dir.filePath(QStringLiteral("fifo")) << kav::SystemErrorReason(ENXIO, kav::FileAccess::Write);
         QTest::newRow("directory") << m_dir.path() << kav::ui::kReasonDirectory;
     }
     void failedSavesAreReported()
@@ -267,6 +273,10 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         QDir(m_dir.path()).mkdir(QStringLiteral("locked"));
         QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        WriteAll(Path(QStringLiteral("file.txt")), "1 2");
+        const QByteArray fifo = QFile::encodeName(Path(QStringLiteral("fifo")));
+        ::unlink(fifo.constData());
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         Store({{1, 2}, {3, 4}});
         Save(path, {});
         QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
@@ -330,19 +340,26 @@ private Q_SLOTS:
         QCOMPARE(Stored(), (Points{{1, 1}, {2, 2}}));
     }
 
-    void cancellingALongLoadKeepsThePoints()
+    // Devices that never end: the load runs until it is cancelled, with a
+    // progress of unknown size, and the points stay as they were.
+    void cancellingAnEndlessLoadKeepsThePoints_data()
     {
-        QByteArray text;
-        while (text.size() < 600 * 1024)
-            text += "123 456\r\n";
-        const QString path = Path(QStringLiteral("long.txt"));
-        WriteAll(path, text);
+        QTest::addColumn<QString>("path");
+        QTest::newRow("/dev/zero") << QStringLiteral("/dev/zero");
+        QTest::newRow("/dev/urandom") << QStringLiteral("/dev/urandom");
+    }
+    void cancellingAnEndlessLoadKeepsThePoints()
+    {
+        QFETCH(QString, path);
         Store({{9, 9}});
         m_prompts->cancelProgressAfter = 2;
         Open(path, true);
         QVERIFY(m_prompts->progressUpdates >= 3);
         QCOMPARE(m_prompts->progressText, kav::ui::kLoadingText);
+        QCOMPARE(m_prompts->progressTotal, qint64{-1});
+        QVERIFY(m_prompts->progressBytes > 0);
         QCOMPARE(Stored(), (Points{{9, 9}}));
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question"}));
     }
 
     void listingIsRelativeToTheCentre()

@@ -44,6 +44,8 @@ public:
     }
 
     bool HasPoints() const { return m_countA > 0 || m_countB > 0; }
+    // Where this store's buffers come from.
+    PointReallocator Reallocator() const { return m_reallocate; }
 
     // Stores p after the newest point. False when the store cannot grow;
     // nothing has changed then.

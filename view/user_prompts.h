@@ -11,12 +11,13 @@ class QWidget;
 
 namespace kav {
 
-// Shows how far a long task has got and lets the user cancel it.
+// Shows how far a load has got and lets the user cancel it.
 class CProgress {
 public:
     virtual ~CProgress() = default;
-    // Reports `done` of the total; false once the user has cancelled.
-    virtual bool Update(qint64 done) = 0;
+    // Reports the bytes read and the points found so far, and lets the
+    // window repaint; false once the user has cancelled.
+    virtual bool Update(qint64 bytesRead, qint64 pointsFound) = 0;
 };
 
 // Everything the program asks or tells the user through a modal window goes
@@ -41,8 +42,9 @@ public:
     virtual void ShowListing(QWidget* owner, const QString& text) = 0;
     // The about box, until the user closes it.
     virtual void ShowAbout(QWidget* owner) = 0;
-    // Progress of a task of `total` units, shown once it has run a while.
-    virtual std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 total) = 0;
+    // Progress of a load of `totalBytes`, or of an unknown size when that is
+    // negative, shown once it has run a while.
+    virtual std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 totalBytes) = 0;
 };
 
 } // namespace kav

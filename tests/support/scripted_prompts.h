@@ -52,18 +52,22 @@ public:
     int cancelProgressAfter = -1; // updates before Cancel; never when negative
     int progressUpdates = 0;
     QString progressText; // of the last progress started
-    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString& text, qint64) override
+    qint64 progressTotal = 0; // likewise
+    qint64 progressBytes = 0; // the last update's
+    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString& text, qint64 totalBytes) override
     {
         progressText = text;
+        progressTotal = totalBytes;
         struct Progress final : kav::CProgress {
             ScriptedPrompts& owner;
             explicit Progress(ScriptedPrompts& o)
                 : owner(o)
             {
             }
-            bool Update(qint64) override
+            bool Update(qint64 bytesRead, qint64) override
             {
                 ++owner.progressUpdates;
+                owner.progressBytes = bytesRead;
                 return owner.cancelProgressAfter < 0 || owner.progressUpdates <= owner.cancelProgressAfter;
             }
         };

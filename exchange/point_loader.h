@@ -1,0 +1,60 @@
+#pragma once
+
+#include "exchange/point_file.h"
+#include "view/point_store.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class QThread;
+
+namespace kav {
+
+enum class LoadStatus {
+    Loaded,
+    ReadFailed, // the file failed part way: Error() says why
+    TooMany, // more points than a store can hold, or than the memory can
+    Cancelled,
+};
+
+// Reads every pair of an opened file into a store of its own, on a thread of
+// its own, so that nothing waits on the file: not a pipe that no one writes
+// to, nor a device that never ends. The owner waits for it in short steps and
+// may cancel it at any time.
+class PointLoader {
+public:
+    // Starts at once. `reallocate` grows the loader's store.
+    PointLoader(FileHandle file, PointReallocator reallocate);
+    // Cancels a load still running and waits for its thread.
+    ~PointLoader();
+    PointLoader(const PointLoader&) = delete;
+    PointLoader& operator=(const PointLoader&) = delete;
+
+    // True once the load has ended; waits up to `milliseconds` for that.
+    bool Wait(int milliseconds);
+    void Cancel();
+
+    // While it runs.
+    std::int64_t BytesRead() const { return m_bytesRead; }
+    std::int64_t PointsFound() const { return m_pointsFound; }
+
+    // Once it has ended.
+    LoadStatus Status() const { return m_status; }
+    int Error() const { return m_error; }
+    PointStore& Points() { return m_points; }
+
+private:
+    void Run();
+
+    FileHandle m_file;
+    PointStore m_points;
+    std::atomic<bool> m_cancelled = false;
+    std::atomic<std::int64_t> m_bytesRead = 0;
+    std::atomic<std::int64_t> m_pointsFound = 0;
+    LoadStatus m_status = LoadStatus::Loaded;
+    int m_error = 0;
+    std::unique_ptr<QThread> m_thread;
+};
+
+} // namespace kav

@@ -1,0 +1,92 @@
+#include "app/kav_app.h"
+#include "app/polish_file_columns.h"
+#include "app/qt_prompts.h"
+#include "res/strings.h"
+
+#include <QElapsedTimer>
+#include <QFileSystemModel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using kav::CQtPrompts;
+
+class TestQtPrompts : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { kav::CKavApp::SetUpApplication(*QCoreApplication::instance()); }
+
+    // The load's dialog appears after half a second whatever the source, lets
+    // the window repaint meanwhile, and its Cancel gets through.
+    void theLoadProgressShowsAndCancels_data()
+    {
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("value");
+        constexpr qint64 kMiB = 1048576;
+        QTest::newRow("known size") << 10 * kMiB << 1000 << 500;
+        QTest::newRow("device or pipe") << qint64{-1} << 0 << -1;
+        QTest::newRow("file that grew") << 1 * kMiB << 0 << -1;
+    }
+    void theLoadProgressShowsAndCancels()
+    {
+        QFETCH(qint64, total);
+        QFETCH(int, maximum);
+        QFETCH(int, value);
+        QWidget window;
+        window.resize(300, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        CQtPrompts prompts;
+        auto progress = prompts.StartProgress(&window, kav::ui::kLoadingText, total);
+        auto* dialog = window.findChild<QProgressDialog*>(QStringLiteral("progressDialog"));
+        QVERIFY(dialog);
+        QElapsedTimer clock;
+        clock.start();
+        while (!dialog->isVisible() && clock.elapsed() < 3000) {
+            QVERIFY(progress->Update(5 * 1048576, 1234567));
+            QThread::msleep(10);
+        }
+        QVERIFY(dialog->isVisible());
+        QVERIFY2(clock.elapsed() >= 400, "shown before half a second");
+        QCOMPARE(dialog->maximum(), maximum);
+        if (maximum != 0)
+            QCOMPARE(dialog->value(), value);
+        const QLocale polish(QLocale::Polish);
+        QVERIFY2(dialog->labelText().contains(QStringLiteral("5,0 MB")), qPrintable(dialog->labelText()));
+        QVERIFY2(dialog->labelText().contains(polish.toString(1234567)), qPrintable(dialog->labelText()));
+
+        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+        QVERIFY(!progress->Update(6 * 1048576, 1234568));
+    }
+
+    void theFileDialogWritesSizesAndDatesInPolish()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("punkty.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(2000, '7')) == 2000);
+        file.close();
+        const QDateTime modified(QDate(2026, 3, 14), QTime(15, 9));
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+
+        QFileSystemModel files;
+        QSignalSpy loaded(&files, &QFileSystemModel::directoryLoaded);
+        files.setRootPath(dir.path());
+        QVERIFY(loaded.wait(5000));
+        kav::PolishFileColumns columns;
+        columns.setSourceModel(&files);
+        const QModelIndex name = columns.mapFromSource(files.index(file.fileName()));
+        QCOMPARE(name.siblingAtColumn(1).data().toString(), QStringLiteral("1,95 KiB"));
+        QCOMPARE(name.siblingAtColumn(3).data().toString(), QStringLiteral("14.03.2026 15:09"));
+        QCOMPARE(name.data().toString(), QStringLiteral("punkty.txt"));
+    }
+};
+
+QTEST_MAIN(TestQtPrompts)
+#include "tst_qt_prompts.moc"
