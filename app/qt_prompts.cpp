@@ -110,10 +110,10 @@ QString CQtPrompts::AskOpenPath(QWidget* owner)
     return AskPath(owner, QFileDialog::AcceptOpen);
 }
 
-void CQtPrompts::ShowListing(QWidget* owner, const QString& text)
+void CQtPrompts::ShowListing(QWidget* owner, std::span<const Point> points, Point centre)
 {
     CCoordListDlg dialog(owner);
-    dialog.SetText(text);
+    dialog.SetListing(points, centre);
     dialog.exec();
 }
 

@@ -12,7 +12,7 @@ public:
     std::optional<SaveFormat> AskSaveFormat(QWidget* owner) override;
     QString AskSavePath(QWidget* owner) override;
     QString AskOpenPath(QWidget* owner) override;
-    void ShowListing(QWidget* owner, const QString& text) override;
+    void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) override;
     void ShowAbout(QWidget* owner) override;
     std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 totalBytes) override;
 };

@@ -1,7 +1,9 @@
 // The view: drawing and the click path.
 
 #include "bench_data.h"
+#include "exchange/coord_list_dlg.h"
 #include "exchange/coordinate_format.h"
+#include "exchange/listing_field.h"
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
 
@@ -64,7 +66,16 @@ public:
     std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override { return kav::SaveFormat{',', ',', 1}; }
     QString AskSavePath(QWidget*) override { return path; }
     QString AskOpenPath(QWidget*) override { return path; }
-    void ShowListing(QWidget*, const QString&) override { }
+    // The real listing dialog, shown and painted once, then closed.
+    qsizetype listingChars = 0;
+    void ShowListing(QWidget*, std::span<const Point> points, Point centre) override
+    {
+        kav::CCoordListDlg dialog;
+        dialog.SetListing(points, centre);
+        dialog.show();
+        benchmark::DoNotOptimize(dialog.grab());
+        listingChars = dialog.TextField()->document()->characterCount() - dialog.TextField()->document()->blockCount();
+    }
     void ShowAbout(QWidget*) override { }
     std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString&, qint64) override { return nullptr; }
 };
@@ -129,5 +140,19 @@ void BM_SaveCommand(benchmark::State& state)
     QFile::remove(prompts.path);
 }
 BENCHMARK(BM_SaveCommand)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_ShowListing(benchmark::State& state)
+{
+    NoPrompts prompts;
+    kav::CKavView view(prompts);
+    view.resize(kWidth, kHeight);
+    for (const Point& p : kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 5))
+        (void)view.Store().AppendPoint(p);
+    for (auto _ : state)
+        view.OnShowCoords();
+    state.counters["listing_chars"] = static_cast<double>(prompts.listingChars);
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ShowListing)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,9 +1,9 @@
 #include "exchange/coord_list_dlg.h"
 
 #include "exchange/dialog_layout.h"
+#include "exchange/listing_field.h"
 #include "res/strings.h"
 
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace kav {
@@ -20,14 +20,9 @@ CCoordListDlg::CCoordListDlg(QWidget* parent)
     layout.Place(close, 119, 74, 50, 14);
     close->setAutoDefault(false); // Enter belongs to the text field
 
-    m_field = new QPlainTextEdit(this);
+    m_field = new CListingField(this);
     m_field->setObjectName(QStringLiteral("coordText"));
     layout.Place(m_field, 7, 7, 162, 64);
-    m_field->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_field->setWordWrapMode(QTextOption::WrapAnywhere); // one long line of numbers
-    m_field->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_field->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_field->setTabChangesFocus(true);
 
     setTabOrder(close, m_field);
     layout.Apply(176, 95);
@@ -35,10 +30,9 @@ CCoordListDlg::CCoordListDlg(QWidget* parent)
     close->setFocus();
 }
 
-void CCoordListDlg::SetText(QString text)
+void CCoordListDlg::SetListing(std::span<const Point> points, Point centre)
 {
-    m_text = std::move(text);
-    m_field->setPlainText(m_text);
+    m_field->SetListing(points, centre);
 }
 
 } // namespace kav

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "view/point_store.h"
+
 #include <QDialog>
 
-class QPlainTextEdit;
+#include <span>
 
 namespace kav {
+
+class CListingField;
 
 // Shows the coordinate listing in an editable, wrapping text field; nothing
 // reads the field back.
@@ -14,13 +18,14 @@ class CCoordListDlg : public QDialog {
 public:
     explicit CCoordListDlg(QWidget* parent = nullptr);
 
-    void SetText(QString text);
-    QPlainTextEdit* TextField() const { return m_field; }
-
-    QString m_text;
+    // The listing of `points` relative to `centre`, written straight into
+    // the field: the text exists once, in the field, however long it is.
+    // The points must stay as they are while the dialog shows them.
+    void SetListing(std::span<const Point> points, Point centre);
+    CListingField* TextField() const { return m_field; }
 
 private:
-    QPlainTextEdit* m_field;
+    CListingField* m_field;
 };
 
 } // namespace kav

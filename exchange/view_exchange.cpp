@@ -1,7 +1,6 @@
 // The view's Save, Open and listing commands: the view's handlers that move
 // points between the store and text.
 
-#include "exchange/coord_listing.h"
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
 #include "exchange/point_loader.h"
@@ -97,8 +96,7 @@ void CKavView::OnPointsOpen()
 
 void CKavView::OnShowCoords()
 {
-    const std::string text = FormatListing(m_store.ActivePoints(), width() / 2, height() / 2);
-    m_prompts.ShowListing(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    m_prompts.ShowListing(this, m_store.ActivePoints(), {width() / 2, height() / 2});
 }
 
 } // namespace kav

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
 #include <vector>
 
 using kav::FormatListing;
@@ -28,3 +29,22 @@ TEST(Listing, LongCoordinatesAreWrittenInFull)
     EXPECT_EQ(FormatListing(std::vector<Point>{{kMin, kMax}}, 400, 300), "-2147484048,2147483347");
     EXPECT_EQ(FormatListing(std::vector<Point>{{123456, -98765}, {1, 2}}, 0, 0), "123456,-98765,1,2");
 }
+
+// Written in pieces of any size, the listing is the same text.
+class ListingInPieces : public testing::TestWithParam<std::size_t> { };
+
+TEST_P(ListingInPieces, IsTheWholeListing)
+{
+    std::vector<Point> points;
+    for (int i = 0; i < 500; ++i)
+        points.push_back({i * 7919 % 4001 - 2000, i % 2 == 0 ? kMin : kMax});
+    const std::string whole = FormatListing(points, 400, 300);
+    kav::ListingWriter writer(points, 400, 300);
+    std::u16string pieces;
+    std::vector<char16_t> piece(GetParam());
+    while (!writer.AtEnd())
+        pieces.append(piece.data(), writer.Write(piece.data(), piece.size()));
+    EXPECT_EQ(pieces, std::u16string(whole.begin(), whole.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ListingInPieces, testing::Values(1, 2, 23, 47, 48, 49, 1000, 100000));

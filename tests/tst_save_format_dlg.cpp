@@ -1,9 +1,7 @@
-#include "exchange/coord_list_dlg.h"
 #include "exchange/cp1250.h"
 #include "exchange/save_format_dlg.h"
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -202,24 +200,6 @@ private Q_SLOTS:
         QCOMPARE(int(kav::ToWindows1250(U'ł').value()), 0xB3);
         QCOMPARE(int(kav::ToWindows1250(U'Ż').value()), 0xAF);
         QVERIFY(!kav::ToWindows1250(U'ж'));
-    }
-
-    void listingShowsItsTextInAnEditableWrappingField()
-    {
-        kav::CCoordListDlg dialog;
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Współrzędne"));
-        dialog.SetText(QStringLiteral("0,0,-200,-150"));
-        QPlainTextEdit* field = dialog.TextField();
-        QCOMPARE(field->toPlainText(), QStringLiteral("0,0,-200,-150"));
-        QVERIFY(!field->isReadOnly());
-        QCOMPARE(field->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        auto* close = dialog.findChild<QPushButton*>(QStringLiteral("close"));
-        QCOMPARE(close->text(), QStringLiteral("Wyjście"));
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::keyClicks(field, "abc"); // edits are allowed, and read by nobody
-        QTest::mouseClick(close, Qt::LeftButton);
-        QTRY_VERIFY(!dialog.isVisible());
     }
 };
 

@@ -38,8 +38,8 @@ public:
     // A path to save to or to open; empty when the user cancels.
     virtual QString AskSavePath(QWidget* owner) = 0;
     virtual QString AskOpenPath(QWidget* owner) = 0;
-    // The coordinate listing, until the user closes it.
-    virtual void ShowListing(QWidget* owner, const QString& text) = 0;
+    // The listing of `points` relative to `centre`, until the user closes it.
+    virtual void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) = 0;
     // The about box, until the user closes it.
     virtual void ShowAbout(QWidget* owner) = 0;
     // Progress of a load of `totalBytes`, or of an unknown size when that is

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/coord_listing.h"
 #include "view/user_prompts.h"
 
 #include <QList>
@@ -46,7 +47,11 @@ public:
         asked.append({QStringLiteral("openPath"), {}, {}});
         return Next(openPaths, QString());
     }
-    void ShowListing(QWidget*, const QString& text) override { asked.append({QStringLiteral("listing"), text, {}}); }
+    void ShowListing(QWidget*, std::span<const kav::Point> points, kav::Point centre) override
+    {
+        asked.append(
+            {QStringLiteral("listing"), QString::fromStdString(kav::FormatListing(points, centre.x, centre.y)), {}});
+    }
     void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
 
     int cancelProgressAfter = -1; // updates before Cancel; never when negative
