@@ -1,7 +1,6 @@
 #include "view/raster.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -48,48 +47,8 @@ void LineInside(const Canvas& c, int x0, int y0, int x1, int y1, std::uint32_t c
     WalkLine(x1 - x0, y1 - y0, c.stride, [p, colour](std::ptrdiff_t offset) { p[offset] = colour; });
 }
 
-// Short segments, which are most of a hand-drawn or loaded figure, drawn
-// from a table: the pixels of every segment of up to 7 pixels per axis, as
-// offsets, padded to eight by repeating the last one. Eight plain stores
-// then draw any of them, with no loop whose end mispredicts.
-class ShortSegments {
-public:
-    static constexpr int kReach = 7;
-    static constexpr int kSide = 2 * kReach + 1;
-
-    explicit ShortSegments(std::ptrdiff_t stride)
-    {
-        for (int dy = -kReach; dy <= kReach; ++dy) {
-            for (int dx = -kReach; dx <= kReach; ++dx) {
-                auto& entry = m_offsets[Index(dx, dy)];
-                int n = 0;
-                WalkLine(dx, dy, stride, [&](std::ptrdiff_t offset) { entry[n++] = offset; });
-                for (; n < 8; ++n)
-                    entry[n] = entry[n - 1];
-            }
-        }
-    }
-
-    static bool Covers(int dx, int dy)
-    {
-        return static_cast<unsigned>(dx + kReach) < kSide && static_cast<unsigned>(dy + kReach) < kSide;
-    }
-
-    void Draw(std::uint32_t* from, int dx, int dy, std::uint32_t colour) const
-    {
-        const auto& entry = m_offsets[Index(dx, dy)];
-        for (const std::ptrdiff_t offset : entry)
-            from[offset] = colour;
-    }
-
-private:
-    static int Index(int dx, int dy) { return (dy + kReach) * kSide + dx + kReach; }
-
-    std::array<std::array<std::ptrdiff_t, 8>, kSide * kSide> m_offsets;
-};
-
-// Clips the segment to the canvas (Liang-Barsky). Doubles hold every 32-bit
-// coordinate exactly, so nothing overflows.
+// Clips the segment to the canvas (Liang-Barsky). Doubles hold every device
+// coordinate that matters here exactly enough, so nothing overflows.
 bool Clip(const Canvas& c, double& x0, double& y0, double& x1, double& y1)
 {
     const double dx = x1 - x0;
@@ -126,34 +85,144 @@ int ToPixel(double v, int limit)
     return static_cast<int>(std::clamp(std::lround(v), 0L, static_cast<long>(limit - 1)));
 }
 
-void Segment(const Canvas& c, const ShortSegments& shortSegments, Point a, Point b, std::uint32_t colour)
+// The marker's rows for a box of `size` device pixels: the pixels whose
+// centres lie in the circle, and of those the ones next to a pixel outside
+// it make the outline. At size 8 this is the marker of a plain screen.
+std::vector<char> MarkerRows(int size)
 {
-    if (Inside(c, a.x, a.y) && Inside(c, b.x, b.y)) {
+    auto inside = [size](int col, int row) {
+        if (col < 0 || row < 0 || col >= size || row >= size)
+            return false;
+        const double r = size / 2.0;
+        const double dx = col + 0.5 - r;
+        const double dy = row + 0.5 - r;
+        return dx * dx + dy * dy <= r * r;
+    };
+    std::vector<char> rows(static_cast<std::size_t>(size * size), ' ');
+    for (int row = 0; row < size; ++row) {
+        for (int col = 0; col < size; ++col) {
+            if (!inside(col, row))
+                continue;
+            const bool edge
+                = !inside(col - 1, row) || !inside(col + 1, row) || !inside(col, row - 1) || !inside(col, row + 1);
+            rows[static_cast<std::size_t>(row * size + col)] = edge ? 'o' : '.';
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
+Rasterizer::Rasterizer(const Canvas& canvas, double scale)
+    : m_canvas(canvas)
+    , m_scale(scale)
+    , m_wholeScale(scale == std::floor(scale) && scale >= 1 ? static_cast<int>(scale) : 0)
+    , m_markerSize(std::max(1, static_cast<int>(std::lround(8 * scale))))
+    , m_marker(MarkerRows(m_markerSize))
+{
+    for (int dy = -kReach; dy <= kReach; ++dy) {
+        for (int dx = -kReach; dx <= kReach; ++dx) {
+            auto& entry = m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)];
+            int n = 0;
+            WalkLine(dx, dy, canvas.stride, [&](std::ptrdiff_t offset) { entry[n++] = offset; });
+            for (; n < 8; ++n)
+                entry[n] = entry[n - 1];
+        }
+    }
+}
+
+Rasterizer::Device Rasterizer::ToDevice(Point p) const
+{
+    if (m_wholeScale != 0)
+        return {std::int64_t{p.x} * m_wholeScale, std::int64_t{p.y} * m_wholeScale};
+    return {static_cast<std::int64_t>(std::floor(p.x * m_scale)), static_cast<std::int64_t>(std::floor(p.y * m_scale))};
+}
+
+void Rasterizer::Pixel(Point p, std::uint32_t colour) const
+{
+    const Device d = ToDevice(p);
+    SetPixel(m_canvas, d.x, d.y, colour);
+}
+
+void Rasterizer::Segment(Point a, Point b, std::uint32_t colour) const
+{
+    DeviceSegment(ToDevice(a), ToDevice(b), colour);
+}
+
+void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const
+{
+    if (m_wholeScale != 1) {
+        for (std::size_t i = std::max<std::size_t>(from, 1); i < to; ++i)
+            Segment(points[i - 1], points[i], colour);
+        return;
+    }
+    // Most of a figure: short segments on the canvas of a plain screen,
+    // drawn here with everything in registers.
+    const Canvas c = m_canvas;
+    const auto* shortSegments = m_short.data();
+    from = std::max<std::size_t>(from, 1);
+    if (from >= to)
+        return;
+    Point a = points[from - 1];
+    bool aInside = Inside(c, a.x, a.y);
+    for (std::size_t i = from; i < to; ++i) {
+        const Point b = points[i];
+        const bool bInside = Inside(c, b.x, b.y);
         const int dx = b.x - a.x;
         const int dy = b.y - a.y;
+        if (aInside && bInside && static_cast<unsigned>(dx + kReach) < kSide
+            && static_cast<unsigned>(dy + kReach) < kSide) [[likely]] {
+            std::uint32_t* start = c.pixels + a.y * c.stride + a.x;
+            for (const std::ptrdiff_t offset : shortSegments[(dy + kReach) * kSide + dx + kReach])
+                start[offset] = colour;
+        } else {
+            DeviceSegment({a.x, a.y}, {b.x, b.y}, colour);
+        }
+        a = b;
+        aInside = bInside;
+    }
+}
+
+void Rasterizer::DeviceSegment(Device a, Device b, std::uint32_t colour) const
+{
+    const Canvas& c = m_canvas;
+    if (Inside(c, a.x, a.y) && Inside(c, b.x, b.y)) {
+        const int dx = static_cast<int>(b.x - a.x);
+        const int dy = static_cast<int>(b.y - a.y);
         std::uint32_t* from = c.pixels + a.y * c.stride + a.x;
-        if (ShortSegments::Covers(dx, dy))
-            shortSegments.Draw(from, dx, dy, colour);
-        else
-            LineInside(c, a.x, a.y, b.x, b.y, colour);
+        if (static_cast<unsigned>(dx + kReach) < kSide && static_cast<unsigned>(dy + kReach) < kSide) {
+            for (const std::ptrdiff_t offset : m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)])
+                from[offset] = colour;
+        } else {
+            LineInside(c, static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y),
+                       colour);
+        }
         return;
     }
     // Wholly beyond one edge: nothing to draw.
     if ((a.x < 0 && b.x < 0) || (a.y < 0 && b.y < 0) || (a.x >= c.width && b.x >= c.width)
         || (a.y >= c.height && b.y >= c.height))
         return;
-    double x0 = a.x, y0 = a.y, x1 = b.x, y1 = b.y;
+    double x0 = static_cast<double>(a.x), y0 = static_cast<double>(a.y);
+    double x1 = static_cast<double>(b.x), y1 = static_cast<double>(b.y);
     if (!Clip(c, x0, y0, x1, y1))
         return;
     LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), colour);
 }
 
-// The 8x8 ellipse: 'o' outline, '.' inside, ' ' untouched.
-constexpr const char* kMarker[8] = {
-    "  oooo  ", " o....o ", "o......o", "o......o", "o......o", "o......o", " o....o ", "  oooo  ",
-};
-
-} // namespace
+void Rasterizer::EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const
+{
+    const Device d = ToDevice(centre);
+    const std::int64_t left = d.x - m_markerSize / 2;
+    const std::int64_t top = d.y - m_markerSize / 2;
+    for (int row = 0; row < m_markerSize; ++row) {
+        for (int col = 0; col < m_markerSize; ++col) {
+            const char cell = m_marker[static_cast<std::size_t>(row * m_markerSize + col)];
+            if (cell != ' ')
+                SetPixel(m_canvas, left + col, top + row, cell == 'o' ? outline : fill);
+        }
+    }
+}
 
 void SetPixel(const Canvas& canvas, std::int64_t x, std::int64_t y, std::uint32_t colour)
 {
@@ -165,22 +234,14 @@ void DrawPolyline(const Canvas& canvas, std::span<const Point> points, std::uint
 {
     if (points.empty() || canvas.width <= 0 || canvas.height <= 0)
         return;
-    SetPixel(canvas, points[0].x, points[0].y, colour);
-    const ShortSegments shortSegments(canvas.stride);
-    for (std::size_t i = 1; i < points.size(); ++i)
-        Segment(canvas, shortSegments, points[i - 1], points[i], colour);
+    const Rasterizer raster(canvas);
+    raster.Pixel(points[0], colour);
+    raster.Segments(points, 1, points.size(), colour);
 }
 
 void DrawEndMarker(const Canvas& canvas, Point centre, std::uint32_t outline, std::uint32_t fill)
 {
-    for (int row = 0; row < 8; ++row) {
-        for (int col = 0; col < 8; ++col) {
-            const char cell = kMarker[row][col];
-            if (cell != ' ')
-                SetPixel(canvas, std::int64_t{centre.x} - 4 + col, std::int64_t{centre.y} - 4 + row,
-                         cell == 'o' ? outline : fill);
-        }
-    }
+    Rasterizer(canvas).EndMarker(centre, outline, fill);
 }
 
 } // namespace kav

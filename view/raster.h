@@ -2,9 +2,11 @@
 
 #include "view/point_store.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace kav {
 
@@ -16,16 +18,57 @@ struct Canvas {
     std::ptrdiff_t stride = 0;
 };
 
-// Sets one pixel; pixels outside the canvas are ignored.
-void SetPixel(const Canvas& canvas, std::int64_t x, std::int64_t y, std::uint32_t colour);
+// Draws the figure's parts onto a canvas of device pixels, `scale` of them
+// per pixel of the view: the view's pixel (x, y) is the device pixel
+// (floor(x * scale), floor(y * scale)), and lines stay one device pixel wide,
+// so that a high-density screen shows them sharp. Any coordinates are safe:
+// segments are clipped to the canvas and nothing is written outside it.
+class Rasterizer {
+public:
+    explicit Rasterizer(const Canvas& canvas, double scale = 1.0);
+
+    // One pixel; pixels outside the canvas are ignored.
+    void Pixel(Point p, std::uint32_t colour) const;
+    // The 1-pixel segment from a to b, both ends included.
+    void Segment(Point a, Point b, std::uint32_t colour) const;
+    // The segments that end at points[from] to points[to - 1], each drawn
+    // from the point before it.
+    void Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const;
+    // The marker of the newest point: the circle in the box (x-4, y-4) to
+    // (x+4, y+4) of the view, right and bottom edges excluded, outlined and
+    // filled.
+    void EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const;
+
+private:
+    struct Device {
+        std::int64_t x;
+        std::int64_t y;
+    };
+    Device ToDevice(Point p) const;
+    [[gnu::noinline]] void DeviceSegment(Device a, Device b, std::uint32_t colour) const;
+
+    // The pixels of every segment of up to 7 pixels per axis, as offsets,
+    // padded to eight by repeating the last one: eight plain stores draw
+    // any of them, with no loop whose end mispredicts.
+    static constexpr int kReach = 7;
+    static constexpr int kSide = 2 * kReach + 1;
+    std::array<std::array<std::ptrdiff_t, 8>, kSide * kSide> m_short;
+
+    Canvas m_canvas;
+    double m_scale;
+    int m_wholeScale; // the scale when it is a whole number, else 0
+    int m_markerSize; // the marker's box in device pixels
+    std::vector<char> m_marker; // its rows: 'o' outline, '.' inside, ' ' untouched
+};
 
 // The polyline through `points`: the first point's pixel, then 1-pixel
-// segments between consecutive points. Any coordinates are safe: segments
-// are clipped to the canvas and nothing is written outside it.
+// segments between consecutive points.
 void DrawPolyline(const Canvas& canvas, std::span<const Point> points, std::uint32_t colour);
 
-// The marker of the newest point: the ellipse in the box (x-4, y-4) to
-// (x+4, y+4), right and bottom edges excluded, outlined and filled.
+// The end marker at `centre`, at the scale of 1.
 void DrawEndMarker(const Canvas& canvas, Point centre, std::uint32_t outline, std::uint32_t fill);
+
+// Sets one pixel; pixels outside the canvas are ignored.
+void SetPixel(const Canvas& canvas, std::int64_t x, std::int64_t y, std::uint32_t colour);
 
 } // namespace kav
