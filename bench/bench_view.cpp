@@ -7,6 +7,7 @@
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -34,6 +35,22 @@ void BM_DrawPoints(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_DrawPoints)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// Long segments: random points over a range far wider than the view, so
+// that nearly every segment crosses it.
+void BM_DrawPointsLong(benchmark::State& state)
+{
+    std::vector<Point> points = kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 11);
+    for (Point& p : points)
+        p = {p.x * 10 - 20000 + kWidth / 2, p.y * 10 - 20000 + kHeight / 2};
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        kav::CKavView::DrawPoints(image, points);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_DrawPointsLong)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
 void BM_QPainterPolyline(benchmark::State& state)
 {
@@ -90,7 +107,7 @@ void BM_Click(benchmark::State& state)
         (void)view.Store().AppendPoint({p.x + 100, p.y + 100});
     for (auto _ : state) {
         view.OnLButtonDown(QPoint(20, 20));
-        view.Store().RemoveLastPoint();
+        view.OnUndoPoint();
     }
 }
 BENCHMARK(BM_Click)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
@@ -154,5 +171,65 @@ void BM_ShowListing(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_ShowListing)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+
+// A view of `count` points from a random walk, kept clear of the band
+// along the top and left edges where the click benchmarks click, drawn and
+// indexed as the window would be once the user has waited a moment.
+class ReadyView {
+public:
+    explicit ReadyView(std::size_t count)
+        : view(prompts)
+        , image(kWidth, kHeight, QImage::Format_RGB32)
+    {
+        view.resize(kWidth, kHeight);
+        for (Point p : kav::bench::RandomWalk(count, kWidth - 100, kHeight - 100))
+            (void)view.Store().AppendPoint({p.x + 100, p.y + 100});
+        while (!view.PictureComplete())
+            Render();
+        while (!view.JoinIndexComplete())
+            QCoreApplication::processEvents();
+    }
+    void Render() { view.render(&image); }
+
+    NoPrompts prompts;
+    kav::CKavView view;
+    QImage image;
+};
+
+void BM_ClickPaint(benchmark::State& state)
+{
+    ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    int i = 0;
+    for (auto _ : state) {
+        // Ten pixels apart along the free band: no click joins another.
+        ready.view.OnLButtonDown(QPoint(5 + 10 * (i % 80), 5 + 10 * (i / 80 % 10)));
+        ready.Render();
+        ++i;
+    }
+    if (!ready.view.PictureComplete() || ready.prompts.failed)
+        state.SkipWithError("the picture fell behind");
+}
+BENCHMARK(BM_ClickPaint)->Arg(10'000'000)->Iterations(400)->Unit(benchmark::kMillisecond);
+
+void BM_Expose(benchmark::State& state)
+{
+    ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state)
+        ready.Render();
+}
+BENCHMARK(BM_Expose)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+
+// Undo, then paints until the picture shows every point again.
+void BM_UndoPaint(benchmark::State& state)
+{
+    ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        ready.view.OnUndoPoint();
+        do
+            ready.Render();
+        while (!ready.view.PictureComplete());
+    }
+}
+BENCHMARK(BM_UndoPaint)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 } // namespace

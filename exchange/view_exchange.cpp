@@ -85,12 +85,15 @@ void CKavView::OnPointsOpen()
     case LoadStatus::Loaded:
         break;
     }
+    if (replace)
+        PointsWillChange(0);
     const bool stored = replace ? m_store.ReplacePoints(std::move(loader.Points()))
                                 : m_store.AppendPoints(std::move(loader.Points()));
     if (!stored) {
         tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
     }
+    m_idle.start(); // the join index takes in the new points
     update();
 }
 

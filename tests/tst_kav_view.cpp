@@ -5,7 +5,10 @@
 #include "view/kav_view.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <random>
 
 using kav::CKavView;
 using kav::Point;
@@ -242,6 +245,87 @@ private Q_SLOTS:
         const QImage image = m_view->grab().toImage();
         QCOMPARE(Rgb(image, 300, 150), kBlack); // from (200,150) towards x = +inf
         QCOMPARE(Rgb(image, 399, 150), kBlack);
+    }
+
+    // Clicks, joins, undos, clears, loads of far points and resizes, in a
+    // generated order: after each, the picture the view keeps and extends
+    // shows exactly what a redraw from nothing shows.
+    void theKeptPictureEqualsAFullRedraw()
+    {
+        QTemporaryDir dir;
+        const QString far = dir.filePath(QStringLiteral("far.txt"));
+        QFile file(far);
+        // Beyond every edge (4294967000 wraps to -296) and across the view.
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("30 40 3000000000 150 200 4294967000 1000000 1000000 399 0 4294967295 299");
+        file.close();
+
+        std::mt19937 random(20261207);
+        for (int step = 0; step < 400; ++step) {
+            const unsigned action = random() % 20;
+            m_prompts->yesNo = {random() % 2 == 0};
+            m_prompts->openPaths = {far};
+            if (action < 12) {
+                // Often near an earlier click, so that joins happen.
+                const auto points = m_view->Store().ActivePoints();
+                const Point near = points.empty() ? Point{50, 50} : points[random() % points.size()];
+                const bool close = random() % 3 == 0;
+                Click(close ? near.x + int(random() % 9) - 4 : int(random() % 420) - 10,
+                      close ? near.y + int(random() % 9) - 4 : int(random() % 320) - 10);
+            } else if (action < 15) {
+                m_view->OnUndoPoint();
+            } else if (action < 16) {
+                m_view->OnPointsNew();
+            } else if (action < 18) {
+                m_view->OnPointsOpen();
+            } else {
+                m_view->resize(200 + int(random() % 300), 150 + int(random() % 200));
+            }
+            const QImage shown = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QImage redrawn(m_view->size(), QImage::Format_RGB32);
+            CKavView::DrawPoints(redrawn, m_view->Store().ActivePoints());
+            QVERIFY2(shown == redrawn, qPrintable(QStringLiteral("step %1, action %2").arg(step).arg(action)));
+        }
+    }
+
+    // A redraw too long for one paint goes on between events, and a click
+    // made meanwhile still lands and is drawn.
+    void aLongRedrawGoesOnInSlices()
+    {
+        std::mt19937 random(7);
+        kav::PointStore& store = m_view->Store();
+        for (int i = 0; i < 200000; ++i)
+            QVERIFY(store.AppendPoint({int(random() % 40000) - 20000, int(random() % 40000) - 20000}));
+        m_view->update();
+        QTRY_VERIFY(!m_view->PictureComplete()); // painted in part
+        Click(100, 100);
+        QCOMPARE(Points().back(), (Point{100, 100}));
+        QTRY_VERIFY_WITH_TIMEOUT(m_view->PictureComplete(), 60000);
+        const QImage shown = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QImage redrawn(m_view->size(), QImage::Format_RGB32);
+        CKavView::DrawPoints(redrawn, m_view->Store().ActivePoints());
+        QVERIFY(shown == redrawn);
+    }
+
+    // Run with QT_SCALE_FACTOR=2: the figure is drawn at the screen's own
+    // density, one device pixel wide, not in 2x2 blocks.
+    void aDenseScreenGetsSharpLines()
+    {
+        if (m_view->devicePixelRatioF() != 2)
+            QSKIP("for a device pixel ratio of 2 (QT_SCALE_FACTOR=2)");
+        Click(50, 50);
+        Click(150, 50);
+        const QImage image = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(image.size(), QSize(800, 600));
+        for (int x = 100; x < 290; ++x) {
+            QCOMPARE(Rgb(image, x, 100), kBlack);
+            QCOMPARE(Rgb(image, x, 101), kWhite); // one device pixel, not two
+        }
+        // The marker: a 16-pixel circle with a one-pixel outline.
+        QCOMPARE(Rgb(image, 292, 100), kBlack);
+        QCOMPARE(Rgb(image, 293, 100), kWhite);
+        QCOMPARE(Rgb(image, 307, 100), kBlack);
+        QCOMPARE(Rgb(image, 308, 100), kWhite);
     }
 };
 

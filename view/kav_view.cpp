@@ -1,19 +1,25 @@
 #include "view/kav_view.h"
 
 #include "res/strings.h"
-#include "view/geometry.h"
 #include "view/raster.h"
 #include "view/user_prompts.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <optional>
+
 namespace kav {
 
 namespace {
 
-constexpr QRgb kBackground = 0xFFFFFFFF;
-constexpr QRgb kInk = 0xFF000000;
+// A redraw longer than this goes on in slices, between which the window
+// handles input and shows the picture as far as it has got.
+constexpr auto kPaintBudget = std::chrono::milliseconds(50);
+constexpr auto kSliceBudget = std::chrono::milliseconds(16);
+// Indexing for the join search, while nothing else happens.
+constexpr auto kIndexBudget = std::chrono::milliseconds(8);
+constexpr std::size_t kIndexStep = 4096;
 
 } // namespace
 
@@ -26,6 +32,14 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     setMouseTracking(true); // readouts follow the cursor without a button held
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole area
     setCursor(Qt::CrossCursor);
+    m_idle.setInterval(0);
+    connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
+}
+
+PointStore& CKavView::Store()
+{
+    PointsWillChange(0);
+    return m_store;
 }
 
 void CKavView::mousePressEvent(QMouseEvent* event)
@@ -41,23 +55,62 @@ void CKavView::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
+// Shows the kept picture, after adding what it lacks, with the end marker
+// on top. Drawn at the screen's own density, so that lines stay one device
+// pixel wide.
 void CKavView::paintEvent(QPaintEvent*)
 {
-    if (m_canvas.size() != size())
-        m_canvas = QImage(size(), QImage::Format_RGB32);
-    DrawPoints(m_canvas, m_store.ActivePoints());
-    QPainter(this).drawImage(0, 0, m_canvas);
+    const qreal scale = devicePixelRatioF();
+    m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale);
+    const auto points = m_store.ActivePoints();
+    const auto budget = m_drawing ? kSliceBudget : kPaintBudget;
+    m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
+
+    const Canvas pixels = m_picture.Pixels();
+    const QImage image(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                       pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+    std::optional<FigurePicture::Marker> marker;
+    if (!points.empty())
+        marker.emplace(m_picture, points.back());
+    QPainter painter(this);
+    painter.drawImage(QRectF(rect()), image);
+    painter.end();
+    if (m_drawing)
+        m_idle.start();
+}
+
+void CKavView::OnIdle()
+{
+    if (m_drawing && isVisible()) {
+        m_idle.stop(); // the paint starts it again while there is more
+        update();
+        return;
+    }
+    const auto points = m_store.ActivePoints();
+    const auto deadline = FigurePicture::Clock::now() + kIndexBudget;
+    while (!m_joinIndex.IndexMore(points, kIndexStep)) {
+        if (FigurePicture::Clock::now() >= deadline)
+            return;
+    }
+    m_idle.stop();
+}
+
+void CKavView::PointsWillChange(std::size_t first)
+{
+    m_picture.Restart();
+    m_joinIndex.Forget(m_store.ActivePoints(), first);
+    m_idle.start();
 }
 
 void CKavView::DrawPoints(QImage& image, std::span<const Point> points)
 {
-    image.fill(kBackground);
+    image.fill(FigurePicture::kBackground);
     if (points.empty())
         return;
     const Canvas canvas{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(), image.height(),
                         image.bytesPerLine() / 4};
-    DrawPolyline(canvas, points, kInk);
-    DrawEndMarker(canvas, points.back(), kInk, kBackground);
+    DrawPolyline(canvas, points, FigurePicture::kInk);
+    DrawEndMarker(canvas, points.back(), FigurePicture::kInk, FigurePicture::kBackground);
 }
 
 void CKavView::OnLButtonDown(QPoint at)
@@ -70,7 +123,7 @@ void CKavView::OnLButtonDown(QPoint at)
 bool CKavView::FindNearPoint(int x, int y)
 {
     const auto points = m_store.ActivePoints();
-    const std::ptrdiff_t index = FindNearIndex(points, {x, y});
+    const std::ptrdiff_t index = m_joinIndex.Find(points, {x, y});
     if (index < 0)
         return false;
     const Point candidate = points[static_cast<std::size_t>(index)];
@@ -83,10 +136,12 @@ bool CKavView::FindNearPoint(int x, int y)
 
 bool CKavView::Append(Point p)
 {
-    if (m_store.AppendPoint(p))
-        return true;
-    m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
-    return false;
+    if (!m_store.AppendPoint(p)) {
+        m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
+        return false;
+    }
+    m_idle.start(); // the index takes the point in when the user pauses
+    return true;
 }
 
 void CKavView::OnMouseMove(QPoint at)
@@ -100,13 +155,17 @@ void CKavView::OnMouseMove(QPoint at)
 
 void CKavView::OnPointsNew()
 {
-    if (m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption))
+    if (m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption)) {
+        PointsWillChange(0);
         m_store.ClearPoints();
+    }
     update();
 }
 
 void CKavView::OnUndoPoint()
 {
+    if (m_store.HasPoints())
+        PointsWillChange(m_store.ActivePoints().size() - 1);
     m_store.RemoveLastPoint();
     update();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "view/figure_picture.h"
+#include "view/join_index.h"
 #include "view/point_store.h"
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 namespace kav {
@@ -19,11 +22,18 @@ public:
                       PointReallocator reallocate = &ReallocatePoints);
 
     const PointStore& Store() const { return m_store; }
-    PointStore& Store() { return m_store; }
+    // For setting the points up from outside: the view cannot tell what the
+    // caller will change, so it draws and indexes them all anew.
+    PointStore& Store();
 
-    // Renders the active points into `image`, which is first cleared to the
-    // background. The paint event draws this picture.
+    // Renders the active points into `image` from scratch, which is first
+    // cleared to the background. Every paint shows exactly this picture.
     static void DrawPoints(QImage& image, std::span<const Point> points);
+
+    // Whether the kept picture shows every point, and whether the join
+    // search has indexed every point; both catch up while the user waits.
+    bool PictureComplete() const { return m_picture.Shows(m_store.ActivePoints().size()); }
+    bool JoinIndexComplete() const { return m_joinIndex.Complete(m_store.ActivePoints()); }
 
     // Handlers, bound in the frame's dispatch table and in the events below.
     void OnLButtonDown(QPoint at);
@@ -49,10 +59,18 @@ private:
     bool FindNearPoint(int x, int y);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
+    // The points from `first` on are about to change other than by new
+    // points at the end: the picture starts over and the index forgets them.
+    void PointsWillChange(std::size_t first);
+    // Between events: goes on with a long redraw, then with the index.
+    void OnIdle();
 
     PointStore m_store;
     CUserPrompts& m_prompts;
-    QImage m_canvas; // reused between paints
+    FigurePicture m_picture;
+    bool m_drawing = false; // a redraw goes on in slices
+    JoinIndex m_joinIndex;
+    QTimer m_idle;
 };
 
 } // namespace kav

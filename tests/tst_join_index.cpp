@@ -1,0 +1,86 @@
+#include "view/geometry.h"
+#include "view/join_index.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <string>
+
+using kav::JoinIndex;
+using kav::Point;
+using kav::PointStore;
+
+namespace {
+
+// Where a run of edits puts its points.
+struct Scene {
+    std::string name;
+    std::int64_t low, high; // the range of both coordinates
+};
+
+void PrintTo(const Scene& scene, std::ostream* out)
+{
+    *out << scene.name;
+}
+
+class JoinIndexMatchesTheWalk : public testing::TestWithParam<Scene> { };
+
+// Clicks, undos, clears and pauses of every length, as the view makes them:
+// after each, the index finds what walking every point finds.
+TEST_P(JoinIndexMatchesTheWalk, ThroughEveryKindOfEdit)
+{
+    const Scene scene = GetParam();
+    std::mt19937_64 random(20261207);
+    std::uniform_int_distribution<std::int64_t> coordinate(scene.low, scene.high);
+    auto at = [&] {
+        return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
+    };
+    PointStore store;
+    JoinIndex index;
+    for (int step = 0; step < 20000; ++step) {
+        const int action = static_cast<int>(random() % 1000);
+        const auto points = store.ActivePoints();
+        if (action < 700) {
+            ASSERT_TRUE(store.AppendPoint(at()));
+        } else if (action < 800) {
+            if (!points.empty()) {
+                index.Forget(points, points.size() - 1);
+                store.RemoveLastPoint();
+            }
+        } else if (action < 802) {
+            index.Forget(points, 0);
+            store.ClearPoints();
+        } else {
+            index.IndexMore(points, random() % 3000);
+        }
+        const Point click = at();
+        const auto now = store.ActivePoints();
+        ASSERT_EQ(index.Find(now, click), kav::FindNearIndex(now, click)) << "step " << step;
+    }
+    index.IndexMore(store.ActivePoints(), std::numeric_limits<std::size_t>::max());
+    EXPECT_TRUE(index.Complete(store.ActivePoints()));
+    EXPECT_LE(index.Bytes(), 8 * std::max<std::size_t>(store.ActivePoints().size(), 1024));
+}
+
+constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+
+INSTANTIATE_TEST_SUITE_P(Scenes, JoinIndexMatchesTheWalk,
+                         testing::Values(Scene{"Crowded", 0, 30}, Scene{"Screen", 0, 800},
+                                         Scene{"LowEdge", kMin, kMin + 20}, Scene{"HighEdge", kMax - 20, kMax}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(JoinIndex, OffersTheEarliestPointEvenWhenALaterOneIsCloser)
+{
+    PointStore store;
+    for (const Point p : {Point{100, 100}, Point{50, 50}, Point{103, 97}, Point{101, 101}})
+        ASSERT_TRUE(store.AppendPoint(p));
+    JoinIndex index;
+    index.IndexMore(store.ActivePoints(), 2); // half in the table, half walked
+    EXPECT_EQ(index.Find(store.ActivePoints(), {102, 99}), 0);
+    EXPECT_EQ(index.Find(store.ActivePoints(), {105, 94}), 2);
+    EXPECT_EQ(index.Find(store.ActivePoints(), {200, 200}), -1);
+}
+
+} // namespace

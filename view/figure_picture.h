@@ -1,0 +1,64 @@
+#pragma once
+
+#include "view/raster.h"
+
+#include <chrono>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kav {
+
+// The figure as drawn so far, kept between paints: a paint with nothing new
+// only shows it again, a new point adds only its own segment, and a redraw
+// too long for one paint goes on where it stopped. The end marker is not
+// part of it, since it moves with every point; it is put on top only while
+// the picture is shown.
+class FigurePicture {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::uint32_t kInk = 0xFF000000;
+    static constexpr std::uint32_t kBackground = 0xFFFFFFFF;
+
+    // The size in device pixels, and how many of them make a pixel of the
+    // view. A change starts the picture over; true when it changed.
+    bool Resize(int width, int height, double scale);
+    // Starts the picture over: the points changed other than by new ones at
+    // the end.
+    void Restart() { m_stale = true; }
+
+    // Draws what `points` has that the picture lacks, stopping once
+    // `deadline` has passed. True when the picture shows every point.
+    bool Update(std::span<const Point> points, Clock::time_point deadline);
+    bool Shows(std::size_t count) const { return !m_stale && m_drawn == count; }
+
+    Canvas Pixels() { return {m_pixels.data(), m_width, m_height, m_width}; }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+
+    // The end marker at `centre`, on the picture for as long as the object
+    // lives; what was under it comes back afterwards.
+    class Marker {
+    public:
+        Marker(FigurePicture& picture, Point centre);
+        ~Marker();
+        Marker(const Marker&) = delete;
+        Marker& operator=(const Marker&) = delete;
+
+    private:
+        FigurePicture& m_picture;
+        int m_left, m_top, m_size;
+        std::vector<std::uint32_t> m_under;
+    };
+
+private:
+    std::vector<std::uint32_t> m_pixels;
+    int m_width = 0;
+    int m_height = 0;
+    double m_scale = 1.0;
+    std::optional<Rasterizer> m_raster;
+    std::size_t m_drawn = 0; // the points drawn, from the first
+    bool m_stale = true; // the pixels show something else: clear first
+};
+
+} // namespace kav
