@@ -168,12 +168,12 @@ void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::
     for (std::size_t i = from; i < to; ++i) {
         const Point b = points[i];
         const bool bInside = Inside(c, b.x, b.y);
-        const int dx = b.x - a.x;
-        const int dy = b.y - a.y;
-        if (aInside && bInside && static_cast<unsigned>(dx + kReach) < kSide
-            && static_cast<unsigned>(dy + kReach) < kSide) [[likely]] {
+        // Offsets into the table, wrapping harmlessly for far-apart points.
+        const unsigned column = static_cast<unsigned>(b.x) - static_cast<unsigned>(a.x) + kReach;
+        const unsigned row = static_cast<unsigned>(b.y) - static_cast<unsigned>(a.y) + kReach;
+        if (aInside && bInside && column < kSide && row < kSide) [[likely]] {
             std::uint32_t* start = c.pixels + a.y * c.stride + a.x;
-            for (const std::ptrdiff_t offset : shortSegments[(dy + kReach) * kSide + dx + kReach])
+            for (const std::ptrdiff_t offset : shortSegments[row * kSide + column])
                 start[offset] = colour;
         } else {
             DeviceSegment({a.x, a.y}, {b.x, b.y}, colour);
