@@ -1,5 +1,5 @@
-// The view's Save, Open and listing commands: the view's handlers that move
-// points between the store and text.
+// The view's Save, Open and listing commands, and files dropped on it: the
+// view's handlers that move points between the store and text.
 
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
@@ -9,7 +9,11 @@
 #include "view/user_prompts.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
+#include <QUrl>
 
 namespace kav {
 
@@ -42,8 +46,43 @@ void CKavView::OnPointsSave()
 void CKavView::OnPointsOpen()
 {
     const QString path = m_prompts.AskOpenPath(this);
+    if (!path.isEmpty())
+        OpenPoints(path);
+}
+
+namespace {
+
+// The one local file that a drag carries, or nothing.
+QString DroppedFile(const QMimeData* data)
+{
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.front().isLocalFile() ? urls.front().toLocalFile() : QString();
+}
+
+} // namespace
+
+// Only one local file may be dropped; anything else keeps the "no entry"
+// cursor.
+void CKavView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+// A dropped file is opened as if chosen in the open dialog, once the drop
+// itself has ended: the command's questions must not hold up the drag.
+void CKavView::dropEvent(QDropEvent* event)
+{
+    const QString path = DroppedFile(event->mimeData());
     if (path.isEmpty())
         return;
+    event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenPoints(path); }, Qt::QueuedConnection);
+}
+
+void CKavView::OpenPoints(const QString& path)
+{
     const QString shownPath = QDir::toNativeSeparators(path);
     auto tell
         = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };

@@ -6,6 +6,7 @@
 #include "view/kav_view.h"
 
 #include <QDir>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -360,6 +361,40 @@ private Q_SLOTS:
         QVERIFY(m_prompts->progressBytes > 0);
         QCOMPARE(Stored(), (Points{{9, 9}}));
         QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question"}));
+    }
+
+    // One local file dropped on the view runs the Open command on it; any
+    // other drag is refused and asks nothing.
+    void aDroppedFileIsOpened_data()
+    {
+        const QUrl file = QUrl::fromLocalFile(Path(QStringLiteral("dropped.txt")));
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("one file") << QList<QUrl>{file} << true;
+        QTest::newRow("two files") << QList<QUrl>{file, file} << false;
+        QTest::newRow("web address") << QList<QUrl>{QUrl(QStringLiteral("https://example.org/punkty.txt"))} << false;
+        QTest::newRow("no file") << QList<QUrl>{} << false;
+    }
+    void aDroppedFileIsOpened()
+    {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, opened);
+        WriteAll(Path(QStringLiteral("dropped.txt")), "7 8 9 10");
+        Store({{1, 2}});
+        m_prompts->yesNo = {true};
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &enter);
+        QCOMPARE(enter.isAccepted(), opened);
+        if (!opened) {
+            QVERIFY(m_prompts->asked.isEmpty());
+            return;
+        }
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &drop);
+        QTRY_COMPARE(Stored(), (Points{{7, 8}, {9, 10}}));
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("question")}); // the same question as Open
     }
 
     void listingIsRelativeToTheCentre()

@@ -32,6 +32,7 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     setMouseTracking(true); // readouts follow the cursor without a button held
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole area
     setCursor(Qt::CrossCursor);
+    setAcceptDrops(true);
     m_idle.setInterval(0);
     connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
 }

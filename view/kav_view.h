@@ -49,6 +49,8 @@ Q_SIGNALS:
     void ReadoutsChanged(const QString& x, const QString& y, const QString& count);
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -57,6 +59,8 @@ private:
     // The join rule: offers the earliest stored point near (x, y) and, on
     // Yes, appends a copy of it. True when it appended.
     bool FindNearPoint(int x, int y);
+    // The Open command for a file already chosen.
+    void OpenPoints(const QString& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // The points from `first` on are about to change other than by new
