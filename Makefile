@@ -8,7 +8,7 @@ BENCH_DIR  ?= $(BUILD_DIR)/release
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench package clean
 
 all: build
 
@@ -32,6 +32,13 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j$(JOBS) --target kav_bench
 	QT_QPA_PLATFORM=offscreen ./$(BENCH_DIR)/bench/kav_bench \
 		--benchmark_out=$(BUILD_DIR)/bench.json --benchmark_out_format=json
+
+# The Debian package, from a Release build of its own: $(BUILD_DIR)/kav_<version>_<arch>.deb
+package: deps
+	cmake -S . -B $(BUILD_DIR)/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAV_BUILD_TESTS=OFF
+	cmake --build $(BUILD_DIR)/package -j$(JOBS)
+	cd $(BUILD_DIR)/package && cpack -G DEB -B $(abspath $(BUILD_DIR))
+	rm -rf $(BUILD_DIR)/_CPack_Packages
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan

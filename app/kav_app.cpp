@@ -32,8 +32,8 @@ QSettings Profile()
 QIcon AppIcon()
 {
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/kav-16.png"));
-    icon.addFile(QStringLiteral(":/icons/kav-32.png"));
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/kav-%1.png").arg(size));
     return icon;
 }
 

@@ -16,7 +16,7 @@ namespace kav {
 class CMainFrame;
 class CUserPrompts;
 
-// The program's icon, 16 and 32 pixels.
+// The program's icon, at every size the package installs.
 QIcon AppIcon();
 
 // Start-up: the command line, the document, the recent-file list and the
