@@ -49,28 +49,25 @@ void LineInside(const Canvas& c, int x0, int y0, int x1, int y1, std::uint32_t c
 
 // Clips the segment to the canvas (Liang-Barsky). Doubles hold every device
 // coordinate that matters here exactly enough, so nothing overflows.
-bool Clip(const Canvas& c, double& x0, double& y0, double& x1, double& y1)
+[[gnu::always_inline]] inline bool Clip(const Canvas& c, double& x0, double& y0, double& x1, double& y1)
 {
     const double dx = x1 - x0;
     const double dy = y1 - y0;
     double t0 = 0.0;
     double t1 = 1.0;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {x0, (c.width - 1) - x0, y0, (c.height - 1) - y0};
-    for (int k = 0; k < 4; ++k) {
-        if (p[k] == 0.0) {
-            if (q[k] < 0.0)
-                return false;
-            continue;
-        }
-        const double t = q[k] / p[k];
-        if (p[k] < 0.0)
+    // One edge: the part of the segment where p * t <= q stays.
+    auto edge = [&](double p, double q) {
+        if (p == 0.0)
+            return q >= 0.0;
+        const double t = q / p;
+        if (p < 0.0)
             t0 = std::max(t0, t);
         else
             t1 = std::min(t1, t);
-        if (t0 > t1)
-            return false;
-    }
+        return t0 <= t1;
+    };
+    if (!edge(-dx, x0) || !edge(dx, (c.width - 1) - x0) || !edge(-dy, y0) || !edge(dy, (c.height - 1) - y0))
+        return false;
     const double sx = x0;
     const double sy = y0;
     x0 = sx + t0 * dx;
@@ -83,6 +80,31 @@ bool Clip(const Canvas& c, double& x0, double& y0, double& x1, double& y1)
 int ToPixel(double v, int limit)
 {
     return static_cast<int>(std::clamp(std::lround(v), 0L, static_cast<long>(limit - 1)));
+}
+
+// A segment with at least one end off the canvas: the part on it, if any.
+[[gnu::always_inline]] inline void PartlyOutside(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx,
+                                                 std::int64_t by, std::uint32_t colour)
+{
+    // Wholly beyond one edge: nothing to draw.
+    if ((ax < 0 && bx < 0) || (ay < 0 && by < 0) || (ax >= c.width && bx >= c.width)
+        || (ay >= c.height && by >= c.height))
+        return;
+    double x0 = static_cast<double>(ax), y0 = static_cast<double>(ay);
+    double x1 = static_cast<double>(bx), y1 = static_cast<double>(by);
+    if (!Clip(c, x0, y0, x1, y1))
+        return;
+    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), colour);
+}
+
+// Any segment: the part of it on the canvas, if any.
+void ClippedLine(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx, std::int64_t by,
+                 std::uint32_t colour)
+{
+    if (Inside(c, ax, ay) && Inside(c, bx, by))
+        LineInside(c, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx), static_cast<int>(by), colour);
+    else
+        PartlyOutside(c, ax, ay, bx, by, colour);
 }
 
 // The marker's rows for a box of `size` device pixels: the pixels whose
@@ -146,7 +168,9 @@ void Rasterizer::Pixel(Point p, std::uint32_t colour) const
 
 void Rasterizer::Segment(Point a, Point b, std::uint32_t colour) const
 {
-    DeviceSegment(ToDevice(a), ToDevice(b), colour);
+    const Device from = ToDevice(a);
+    const Device to = ToDevice(b);
+    ClippedLine(m_canvas, from.x, from.y, to.x, to.y, colour);
 }
 
 void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const
@@ -175,39 +199,14 @@ void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::
             std::uint32_t* start = c.pixels + a.y * c.stride + a.x;
             for (const std::ptrdiff_t offset : shortSegments[row * kSide + column])
                 start[offset] = colour;
+        } else if (aInside && bInside) {
+            LineInside(c, a.x, a.y, b.x, b.y, colour);
         } else {
-            DeviceSegment({a.x, a.y}, {b.x, b.y}, colour);
+            PartlyOutside(c, a.x, a.y, b.x, b.y, colour);
         }
         a = b;
         aInside = bInside;
     }
-}
-
-void Rasterizer::DeviceSegment(Device a, Device b, std::uint32_t colour) const
-{
-    const Canvas& c = m_canvas;
-    if (Inside(c, a.x, a.y) && Inside(c, b.x, b.y)) {
-        const int dx = static_cast<int>(b.x - a.x);
-        const int dy = static_cast<int>(b.y - a.y);
-        std::uint32_t* from = c.pixels + a.y * c.stride + a.x;
-        if (static_cast<unsigned>(dx + kReach) < kSide && static_cast<unsigned>(dy + kReach) < kSide) {
-            for (const std::ptrdiff_t offset : m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)])
-                from[offset] = colour;
-        } else {
-            LineInside(c, static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y),
-                       colour);
-        }
-        return;
-    }
-    // Wholly beyond one edge: nothing to draw.
-    if ((a.x < 0 && b.x < 0) || (a.y < 0 && b.y < 0) || (a.x >= c.width && b.x >= c.width)
-        || (a.y >= c.height && b.y >= c.height))
-        return;
-    double x0 = static_cast<double>(a.x), y0 = static_cast<double>(a.y);
-    double x1 = static_cast<double>(b.x), y1 = static_cast<double>(b.y);
-    if (!Clip(c, x0, y0, x1, y1))
-        return;
-    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), colour);
 }
 
 void Rasterizer::EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const

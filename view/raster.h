@@ -45,7 +45,6 @@ private:
         std::int64_t y;
     };
     Device ToDevice(Point p) const;
-    [[gnu::noinline]] void DeviceSegment(Device a, Device b, std::uint32_t colour) const;
 
     // The pixels of every segment of up to 7 pixels per axis, as offsets,
     // padded to eight by repeating the last one: eight plain stores draw
