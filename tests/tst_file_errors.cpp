@@ -42,12 +42,6 @@ private Q_SLOTS:
         QVERIFY2(reason != kav::ui::kReasonUnknown.arg(error), "a known error falls back to its number");
     }
 
-    void readingAndWritingPermissionsDiffer()
-    {
-        QCOMPARE(SystemErrorReason(EACCES, FileAccess::Read), kav::ui::kReasonNoReadPermission);
-        QCOMPARE(SystemErrorReason(EACCES, FileAccess::Write), kav::ui::kReasonNoWritePermission);
-    }
-
     void anUnknownErrorIsToldByItsNumber()
     {
         QCOMPARE(SystemErrorReason(9999, FileAccess::Read), QStringLiteral("Błąd systemu numer 9999."));

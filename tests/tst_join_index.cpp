@@ -71,16 +71,4 @@ INSTANTIATE_TEST_SUITE_P(Scenes, JoinIndexMatchesTheWalk,
                                          Scene{"LowEdge", kMin, kMin + 20}, Scene{"HighEdge", kMax - 20, kMax}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(JoinIndex, OffersTheEarliestPointEvenWhenALaterOneIsCloser)
-{
-    PointStore store;
-    for (const Point p : {Point{100, 100}, Point{50, 50}, Point{103, 97}, Point{101, 101}})
-        ASSERT_TRUE(store.AppendPoint(p));
-    JoinIndex index;
-    index.IndexMore(store.ActivePoints(), 2); // half in the table, half walked
-    EXPECT_EQ(index.Find(store.ActivePoints(), {102, 99}), 0);
-    EXPECT_EQ(index.Find(store.ActivePoints(), {105, 94}), 2);
-    EXPECT_EQ(index.Find(store.ActivePoints(), {200, 200}), -1);
-}
-
 } // namespace

@@ -19,23 +19,6 @@ using kav::PointLoader;
 
 namespace {
 
-// Files may grow to `bytes` only while it lives: a write past that fails.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
-
 Point* AtMost1024(Point* points, std::size_t count)
 {
     return count > 1024 ? nullptr : kav::ReallocatePoints(points, count);
@@ -69,10 +52,15 @@ private Q_SLOTS:
         const std::vector<Point> many(100000, Point{1234, 5678});
         QTemporaryFile limited;
         QVERIFY(limited.open());
-        {
-            const FileSizeLimit limit(1000);
-            QCOMPARE(kav::WritePointsTo(limited.handle(), many, {}), EFBIG);
-        }
+        // Files may grow to 1000 bytes only: the writes past that fail.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit small{1000, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+        const int error = kav::WritePointsTo(limited.handle(), many, {});
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(error, EFBIG);
         QTemporaryFile roomy;
         QVERIFY(roomy.open());
         QCOMPARE(kav::WritePointsTo(roomy.handle(), many, {}), 0);
