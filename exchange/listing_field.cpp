@@ -82,8 +82,11 @@ void CListingField::resizeEvent(QResizeEvent* event)
 {
     QPlainTextEdit::resizeEvent(event);
     // The width first guessed may be off by the scroll bar's true size.
-    if (!m_points.empty() && ColumnsThatFit() != m_columns) {
-        m_columns = ColumnsThatFit();
+    if (m_points.empty())
+        return;
+    const int columns = ColumnsThatFit();
+    if (columns != m_columns) {
+        m_columns = columns;
         Fill();
     }
 }

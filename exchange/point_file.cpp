@@ -81,7 +81,9 @@ int WriteInPlace(const QByteArray& path, std::span<const Point> points, const Sa
     FileHandle file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
         return errno;
-    return WritePointsTo(file.Get(), points, format);
+    const int error = WritePointsTo(file.Get(), points, format);
+    const int closed = file.Close();
+    return error != 0 ? error : closed;
 }
 
 } // namespace

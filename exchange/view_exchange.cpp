@@ -132,7 +132,7 @@ void CKavView::OpenPoints(const QString& path)
         tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
     }
-    m_idle.start(); // the join index takes in the new points
+    WakeIdle(); // the join index takes in the new points
     update();
 }
 

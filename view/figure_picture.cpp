@@ -1,7 +1,6 @@
 #include "view/figure_picture.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace kav {
 
@@ -52,33 +51,31 @@ bool FigurePicture::Update(std::span<const Point> points, Clock::time_point dead
 FigurePicture::Marker::Marker(FigurePicture& picture, Point centre)
     : m_picture(picture)
 {
-    // The marker's box in device pixels, as the rasteriser places it.
-    m_size = std::max(1, static_cast<int>(std::lround(8 * picture.m_scale)));
-    const auto device
-        = [&](std::int32_t v) { return static_cast<std::int64_t>(std::floor(v * picture.m_scale)) - m_size / 2; };
-    const std::int64_t left = std::clamp<std::int64_t>(device(centre.x), -m_size, picture.m_width);
-    const std::int64_t top = std::clamp<std::int64_t>(device(centre.y), -m_size, picture.m_height);
-    m_left = static_cast<int>(left);
-    m_top = static_cast<int>(top);
-    m_under.resize(static_cast<std::size_t>(m_size * m_size));
-    const Canvas c = picture.Pixels();
-    for (int row = 0; row < m_size; ++row)
-        for (int col = 0; col < m_size; ++col)
-            if (m_left + col >= 0 && m_top + row >= 0 && m_left + col < c.width && m_top + row < c.height)
-                m_under[static_cast<std::size_t>(row * m_size + col)]
-                    = c.pixels[(m_top + row) * c.stride + m_left + col];
-    if (picture.m_raster)
-        picture.m_raster->EndMarker(centre, kInk, kBackground);
+    if (!picture.m_raster)
+        return;
+    m_box = picture.m_raster->MarkerBox(centre);
+    m_under.resize(static_cast<std::size_t>(m_box.size * m_box.size));
+    ForEachPixel([](std::uint32_t& pixel, std::uint32_t& under) { under = pixel; });
+    picture.m_raster->EndMarker(centre, kInk, kBackground);
 }
 
 FigurePicture::Marker::~Marker()
 {
+    ForEachPixel([](std::uint32_t& pixel, std::uint32_t& under) { pixel = under; });
+}
+
+// Calls visit(pixel, saved) for each pixel of the box that lies on the picture.
+template <class Visit> void FigurePicture::Marker::ForEachPixel(Visit visit)
+{
     const Canvas c = m_picture.Pixels();
-    for (int row = 0; row < m_size; ++row)
-        for (int col = 0; col < m_size; ++col)
-            if (m_left + col >= 0 && m_top + row >= 0 && m_left + col < c.width && m_top + row < c.height)
-                c.pixels[(m_top + row) * c.stride + m_left + col]
-                    = m_under[static_cast<std::size_t>(row * m_size + col)];
+    for (int row = 0; row < m_box.size; ++row) {
+        for (int col = 0; col < m_box.size; ++col) {
+            const std::int64_t x = m_box.left + col;
+            const std::int64_t y = m_box.top + row;
+            if (x >= 0 && y >= 0 && x < c.width && y < c.height)
+                visit(c.pixels[y * c.stride + x], m_under[static_cast<std::size_t>(row * m_box.size + col)]);
+        }
+    }
 }
 
 } // namespace kav

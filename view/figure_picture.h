@@ -46,8 +46,10 @@ public:
         Marker& operator=(const Marker&) = delete;
 
     private:
+        template <class Visit> void ForEachPixel(Visit visit);
+
         FigurePicture& m_picture;
-        int m_left, m_top, m_size;
+        Rasterizer::Box m_box{0, 0, 0};
         std::vector<std::uint32_t> m_under;
     };
 

@@ -15,7 +15,7 @@ namespace kav {
 // looks up the (2 * reach + 1)^2 positions in reach and takes the earliest
 // point found, which is what FindNearIndex would find.
 //
-// The table covers the points from the first up to Indexed(); it is filled
+// The table covers a prefix of the points, the first ones up to some count; it is filled
 // a slice at a time while the user does nothing, and the points after it
 // are walked. Undo and New tell it what goes. Each slot is a point's index
 // (the position is read from the point), and the table holds at most two
@@ -35,7 +35,6 @@ public:
     // still as they were.
     void Forget(std::span<const Point> points, std::size_t first);
 
-    std::size_t Indexed() const { return m_indexed; }
     std::size_t Bytes() const { return m_slots.size() * sizeof(std::uint32_t); }
 
 private:

@@ -77,7 +77,7 @@ void CKavView::paintEvent(QPaintEvent*)
     painter.drawImage(QRectF(rect()), image);
     painter.end();
     if (m_drawing)
-        m_idle.start();
+        WakeIdle();
 }
 
 void CKavView::OnIdle()
@@ -100,7 +100,15 @@ void CKavView::PointsWillChange(std::size_t first)
 {
     m_picture.Restart();
     m_joinIndex.Forget(m_store.ActivePoints(), first);
-    m_idle.start();
+    WakeIdle();
+}
+
+void CKavView::WakeIdle()
+{
+    // Restarting a running timer would cost a timer registration per point
+    // when points are set up one by one.
+    if (!m_idle.isActive())
+        m_idle.start();
 }
 
 void CKavView::DrawPoints(QImage& image, std::span<const Point> points)
@@ -141,7 +149,7 @@ bool CKavView::Append(Point p)
         m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
         return false;
     }
-    m_idle.start(); // the index takes the point in when the user pauses
+    WakeIdle(); // the index takes the point in when the user pauses
     return true;
 }
 

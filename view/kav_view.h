@@ -68,6 +68,7 @@ private:
     void PointsWillChange(std::size_t first);
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
+    void WakeIdle();
 
     PointStore m_store;
     CUserPrompts& m_prompts;

@@ -209,16 +209,20 @@ void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::
     }
 }
 
-void Rasterizer::EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const
+Rasterizer::Box Rasterizer::MarkerBox(Point centre) const
 {
     const Device d = ToDevice(centre);
-    const std::int64_t left = d.x - m_markerSize / 2;
-    const std::int64_t top = d.y - m_markerSize / 2;
-    for (int row = 0; row < m_markerSize; ++row) {
-        for (int col = 0; col < m_markerSize; ++col) {
-            const char cell = m_marker[static_cast<std::size_t>(row * m_markerSize + col)];
+    return {d.x - m_markerSize / 2, d.y - m_markerSize / 2, m_markerSize};
+}
+
+void Rasterizer::EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const
+{
+    const Box box = MarkerBox(centre);
+    for (int row = 0; row < box.size; ++row) {
+        for (int col = 0; col < box.size; ++col) {
+            const char cell = m_marker[static_cast<std::size_t>(row * box.size + col)];
             if (cell != ' ')
-                SetPixel(m_canvas, left + col, top + row, cell == 'o' ? outline : fill);
+                SetPixel(m_canvas, box.left + col, box.top + row, cell == 'o' ? outline : fill);
         }
     }
 }

@@ -39,6 +39,14 @@ public:
     // filled.
     void EndMarker(Point centre, std::uint32_t outline, std::uint32_t fill) const;
 
+    // The square of device pixels that the end marker at `centre` covers.
+    struct Box {
+        std::int64_t left;
+        std::int64_t top;
+        int size;
+    };
+    Box MarkerBox(Point centre) const;
+
 private:
     struct Device {
         std::int64_t x;
