@@ -132,15 +132,17 @@ class TestEndToEnd : public QObject {
     {
         const QString dialog = WaitForWindow(QStringLiteral("^%1$").arg(title));
         QVERIFY2(!dialog.isEmpty(), qPrintable(title + " did not appear"));
-        Xdotool({"windowfocus", "--sync", dialog});
-        Xdotool({"type", "--delay", "5", path});
-        // The name field's completion list can open late, in a slow build,
-        // and take the first Return for itself; the next one accepts.
+        QTest::qWait(300);
+        // A slow build may show the dialog before it takes keys, or open the
+        // name field's completion list late so that it takes the Return:
+        // then the name is typed anew and Return pressed again.
         const auto open = [&] {
             return !Xdotool({"search", "--name", QStringLiteral("^%1$").arg(title)}).trimmed().isEmpty();
         };
         for (int attempt = 0; attempt < 3 && open(); ++attempt) {
             Xdotool({"windowfocus", "--sync", dialog});
+            Xdotool({"key", "ctrl+a"});
+            Xdotool({"type", "--delay", "5", path});
             Xdotool({"key", "Return"});
             for (int wait = 0; wait < 30 && open(); ++wait)
                 QTest::qWait(100);
