@@ -1,6 +1,7 @@
 #include "app/kav_app.h"
 
 #include "app/main_frame.h"
+#include "exchange/file_errors.h"
 #include "res/strings.h"
 #include "view/user_prompts.h"
 
@@ -96,9 +97,11 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     } else {
         // The name reaches the file system byte for byte.
         const QByteArray& path = files.front();
-        QString reason;
-        if (!m_doc.OnOpenDocument(path, &reason)) {
-            m_prompts.Tell(nullptr, ui::kOpenFailedText.arg(QDir::toNativeSeparators(QFile::decodeName(path)), reason),
+        const FileResult opened = m_doc.OnOpenDocument(path);
+        if (!opened.Ok()) {
+            m_prompts.Tell(nullptr,
+                           ui::kOpenFailedText.arg(QDir::toNativeSeparators(QFile::decodeName(path)),
+                                                   SystemErrorReason(opened)),
                            ui::kOpenFailedCaption, CUserPrompts::Icon::Warning);
             m_exitCode = 1;
             return false;

@@ -1,6 +1,5 @@
 #include "app/kav_doc.h"
 
-#include "exchange/file_errors.h"
 #include "exchange/point_file.h"
 
 #include <QFile>
@@ -13,16 +12,13 @@ bool CKavDoc::OnNewDocument()
     return true;
 }
 
-bool CKavDoc::OnOpenDocument(const QByteArray& path, QString* reason)
+FileResult CKavDoc::OnOpenDocument(const QByteArray& path)
 {
-    int error = 0;
-    if (!OpenForReading(path, error).IsOpen()) {
-        if (reason)
-            *reason = SystemErrorReason(error, FileAccess::Read);
-        return false;
-    }
-    m_pathName = QFile::decodeName(path);
-    return true;
+    FileHandle file;
+    const FileResult opened = OpenForReading(path, file);
+    if (opened.Ok())
+        m_pathName = QFile::decodeName(path);
+    return opened;
 }
 
 } // namespace kav

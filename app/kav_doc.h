@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/file_result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,9 +14,8 @@ class CKavDoc {
 public:
     bool OnNewDocument();
     // Opens `path` (the file system's bytes) for reading, without waiting on
-    // a pipe or a device, and reads nothing. On failure, `reason` says why,
-    // in Polish.
-    bool OnOpenDocument(const QByteArray& path, QString* reason);
+    // a pipe or a device, and reads nothing.
+    FileResult OnOpenDocument(const QByteArray& path);
 
     const QString& PathName() const { return m_pathName; }
 

@@ -15,4 +15,9 @@ QString SystemErrorReason(int error, FileAccess access)
     return ui::kReasonUnknown.arg(error);
 }
 
+QString SystemErrorReason(const FileResult& result)
+{
+    return SystemErrorReason(result.error, result.Reading() ? FileAccess::Read : FileAccess::Write);
+}
+
 } // namespace kav

@@ -3,9 +3,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
+#include <string>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -76,14 +80,94 @@ int CurrentUmask()
 
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
-int WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
+FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
 {
     FileHandle file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
-        return errno;
-    const int error = WritePointsTo(file.Get(), points, format);
-    const int closed = file.Close();
-    return error != 0 ? error : closed;
+        return FileResult::FromErrno(FileStep::OpenForWriting);
+    const FileResult written = WritePointsTo(file.Get(), points, format);
+    const FileResult closed = file.Close();
+    return written.Ok() ? closed : written;
+}
+
+// Renaming over a file needs only the folder's permission; the file's own
+// says whether the user meant it to be written. No write bit at all counts
+// even for root, who passes every access() check.
+bool MayWrite(const QByteArray& path, const struct stat& info)
+{
+    return (info.st_mode & 0222) != 0 && ::access(path.constData(), W_OK) == 0;
+}
+
+std::string FirstLine(const char* path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The start time of process `pid` in clock ticks since boot, or empty.
+std::string StartTime(const std::string& pid)
+{
+    const std::string stat = FirstLine(("/proc/" + pid + "/stat").c_str());
+    // The fields after the command name, which may hold anything, ")" too.
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos)
+        return {};
+    std::istringstream fields(stat.substr(end + 1));
+    std::string field;
+    for (int number = 3; number <= 22; ++number) // the start time is field 22
+        fields >> field;
+    return fields ? field : std::string();
+}
+
+std::string BootTag()
+{
+    return FirstLine("/proc/sys/kernel/random/boot_id").substr(0, 8);
+}
+
+constexpr char kTagMark[] = ".kav-";
+
+// Whether `name` is a temporary file of ours whose writer no longer runs:
+// ".<file>.kav-<boot>.<pid>.<start>-XXXXXX".
+bool LeftBehind(const std::string& name)
+{
+    const std::size_t mark = name.rfind(kTagMark);
+    const std::size_t dash = name.rfind('-');
+    if (name.empty() || name[0] != '.' || mark == std::string::npos || dash + 7 != name.size()
+        || dash < mark + sizeof kTagMark)
+        return false;
+    const std::string tag = name.substr(mark + sizeof kTagMark - 1, dash - mark - (sizeof kTagMark - 1));
+    const std::size_t dot1 = tag.find('.');
+    const std::size_t dot2 = tag.find('.', dot1 + 1);
+    if (dot1 == std::string::npos || dot2 == std::string::npos)
+        return false;
+    const std::string pid = tag.substr(dot1 + 1, dot2 - dot1 - 1);
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    if (tag.substr(0, dot1) != BootTag())
+        return true; // written before the last boot
+    const std::string start = StartTime(pid);
+    return start.empty() || start != tag.substr(dot2 + 1);
+}
+
+// Removes what dead writers left in `folder`: only regular files of this
+// user whose names say they are ours.
+void RemoveLeftovers(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!LeftBehind(name))
+            continue;
+        struct stat info { };
+        if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
+            && info.st_uid == ::geteuid())
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    }
+    ::closedir(dir);
 }
 
 } // namespace
@@ -91,7 +175,7 @@ int WriteInPlace(const QByteArray& path, std::span<const Point> points, const Sa
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
 {
     if (this != &other) {
-        Close();
+        (void)Close(); // nobody to tell
         m_fd = std::exchange(other.m_fd, -1);
     }
     return *this;
@@ -99,15 +183,15 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
 
 FileHandle::~FileHandle()
 {
-    Close();
+    (void)Close();
 }
 
-int FileHandle::Close()
+FileResult FileHandle::Close()
 {
     if (m_fd < 0)
-        return 0;
+        return {};
     const int result = ::close(std::exchange(m_fd, -1));
-    return result == 0 || errno == EINTR ? 0 : errno;
+    return result == 0 || errno == EINTR ? FileResult{} : FileResult::FromErrno(FileStep::Close);
 }
 
 qint64 FileHandle::KnownSize() const
@@ -118,86 +202,89 @@ qint64 FileHandle::KnownSize() const
     return static_cast<qint64>(info.st_size);
 }
 
-FileHandle OpenForReading(const QByteArray& path, int& error)
+FileResult OpenForReading(const QByteArray& path, FileHandle& file)
 {
-    FileHandle file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.IsOpen()) {
-        error = errno;
-        return {};
-    }
+    FileHandle opened(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!opened.IsOpen())
+        return FileResult::FromErrno(FileStep::OpenForReading);
     struct stat info { };
-    if (::fstat(file.Get(), &info) != 0) {
-        error = errno;
-        return {};
-    }
-    if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-        return {};
-    }
+    if (::fstat(opened.Get(), &info) != 0)
+        return FileResult::FromErrno(FileStep::OpenForReading);
+    if (S_ISDIR(info.st_mode))
+        return FileResult::Failed(FileStep::OpenForReading, EISDIR);
     // Reads may wait again; the reader polls before each one.
-    const int flags = ::fcntl(file.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        error = errno;
-        return {};
-    }
-    return file;
+    const int flags = ::fcntl(opened.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(opened.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return FileResult::FromErrno(FileStep::OpenForReading);
+    file = std::move(opened);
+    return {};
 }
 
-int WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format)
+FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format)
 {
     FdStreamBuf buffer(fd);
     std::ostream out(&buffer);
     if (WritePoints(out, points, format))
-        return 0;
-    return buffer.Error() != 0 ? buffer.Error() : EIO;
+        return {};
+    return FileResult::Failed(FileStep::Write, buffer.Error() != 0 ? buffer.Error() : EIO);
 }
 
-int SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
+const QByteArray& WriterTag()
+{
+    static const QByteArray tag = QByteArray::fromStdString(BootTag()) + '.' + QByteArray::number(::getpid()) + '.'
+        + QByteArray::fromStdString(StartTime(std::to_string(::getpid())));
+    return tag;
+}
+
+FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
 {
     struct stat info { };
     const bool exists = ::stat(path.constData(), &info) == 0;
     if (!exists && errno != ENOENT)
-        return errno;
+        return FileResult::FromErrno(FileStep::OpenForWriting);
     if (exists && S_ISDIR(info.st_mode))
-        return EISDIR;
+        return FileResult::Failed(FileStep::OpenForWriting, EISDIR);
     if (exists && !S_ISREG(info.st_mode))
         return WriteInPlace(path, points, format);
+    if (exists && !MayWrite(path, info))
+        return FileResult::Failed(FileStep::OpenForWriting, EACCES);
 
     // Through a link to the file it names, so that the link stays a link.
     QByteArray target = path;
     if (exists) {
         char resolved[PATH_MAX];
         if (::realpath(path.constData(), resolved) == nullptr)
-            return errno;
+            return FileResult::FromErrno(FileStep::OpenForWriting);
         target = resolved;
     }
     // The new file is written beside the old one and renamed over it.
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
-    QByteArray temporary = folder + "/." + target.mid(slash + 1) + ".kav-XXXXXX";
+    RemoveLeftovers(folder);
+    QByteArray temporary = folder + "/." + target.mid(slash + 1) + kTagMark + WriterTag() + "-XXXXXX";
     FileHandle file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!file.IsOpen())
-        return errno;
+        return FileResult::FromErrno(FileStep::OpenForWriting);
     // The new file takes the old one's permissions, or the usual ones.
     ::fchmod(file.Get(), exists ? (info.st_mode & 07777) : (0666 & ~CurrentUmask()));
 
-    int error = WritePointsTo(file.Get(), points, format);
-    if (error == 0 && ::fsync(file.Get()) != 0)
-        error = errno;
-    const int closed = file.Close(); // a network file may report a late write error here
-    if (error == 0)
-        error = closed;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error != 0) {
+    FileResult result = WritePointsTo(file.Get(), points, format);
+    if (result.Ok() && ::fsync(file.Get()) != 0)
+        result = FileResult::FromErrno(FileStep::Sync);
+    const FileResult closed = file.Close();
+    if (result.Ok())
+        result = closed;
+    if (result.Ok() && ::rename(temporary.constData(), target.constData()) != 0)
+        result = FileResult::FromErrno(FileStep::Rename);
+    if (!result.Ok()) {
         ::unlink(temporary.constData());
-        return error;
+        return result;
     }
     // The rename itself is on disk once the folder is.
     FileHandle directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.IsOpen())
         ::fsync(directory.Get());
-    return 0;
+    return {};
 }
 
 } // namespace kav

@@ -6,6 +6,7 @@
 // path, or a command-line argument as given.
 
 #include "exchange/coordinate_format.h"
+#include "exchange/file_result.h"
 
 #include <QByteArray>
 
@@ -29,8 +30,8 @@ public:
     ~FileHandle();
 
     int Get() const { return m_fd; }
-    // Closes now; 0, or the error number that closing gave.
-    int Close();
+    // Closes now; a network file may report a late write error here.
+    FileResult Close();
     bool IsOpen() const { return m_fd >= 0; }
     // The size of a regular file; -1 for a device, a pipe or anything else
     // whose size says nothing of what it will give.
@@ -42,17 +43,25 @@ private:
 
 // Opens `path` for reading without waiting on it: a pipe that has no writer
 // or a device that is slow to open does not hold up the caller. A folder is
-// refused with EISDIR. On failure the handle is closed and `error` set.
-FileHandle OpenForReading(const QByteArray& path, int& error);
+// refused with EISDIR. On failure `file` stays closed.
+FileResult OpenForReading(const QByteArray& path, FileHandle& file);
 
-// Writes the points as text to `fd`. Returns 0, or the error number of the
-// write that failed.
-int WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format);
+// Writes the points as text to `fd`.
+FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format);
 
 // Saves the points to `path`. A regular file is replaced atomically: the new
 // one appears only complete and on disk, and after a failure the old one is
-// as it was. A device or a pipe is written to in place. Returns 0, or the
-// error number of the step that failed.
-int SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format);
+// as it was. A file that the user may not write is refused with EACCES,
+// although the folder would let it be replaced. A device or a pipe is
+// written to in place.
+//
+// The new file is written beside the old one under a name that carries this
+// process's tag (WriterTag), and each save removes what writers that are no
+// longer running left in that folder.
+FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format);
+
+// What names this process's temporary files: the boot, the process id and
+// its start time, so that a later run can tell whether their writer lives.
+const QByteArray& WriterTag();
 
 } // namespace kav

@@ -65,7 +65,7 @@ void PointLoader::Run()
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            m_error = errno;
+            m_error = FileResult::FromErrno(FileStep::Read);
             m_status = LoadStatus::ReadFailed;
             return;
         }

@@ -41,7 +41,7 @@ public:
 
     // Once it has ended.
     LoadStatus Status() const { return m_status; }
-    int Error() const { return m_error; }
+    FileResult Error() const { return m_error; }
     PointStore& Points() { return m_points; }
 
 private:
@@ -53,7 +53,7 @@ private:
     std::atomic<std::int64_t> m_bytesRead = 0;
     std::atomic<std::int64_t> m_pointsFound = 0;
     LoadStatus m_status = LoadStatus::Loaded;
-    int m_error = 0;
+    FileResult m_error;
     std::unique_ptr<QThread> m_thread;
 };
 

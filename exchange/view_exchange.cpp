@@ -36,11 +36,10 @@ void CKavView::OnPointsSave()
     const QString path = m_prompts.AskSavePath(this);
     if (path.isEmpty())
         return;
-    const int error = SavePointsToFile(QFile::encodeName(path), m_store.ActivePoints(), *format);
-    if (error != 0)
-        m_prompts.Tell(
-            this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(error, FileAccess::Write)),
-            ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
+    const FileResult saved = SavePointsToFile(QFile::encodeName(path), m_store.ActivePoints(), *format);
+    if (!saved.Ok())
+        m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(saved)),
+                       ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
 }
 
 void CKavView::OnPointsOpen()
@@ -88,10 +87,10 @@ void CKavView::OpenPoints(const QString& path)
         = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };
     // Opened before the question, so that a file that cannot be read never
     // costs the user the points already drawn.
-    int error = 0;
-    FileHandle file = OpenForReading(QFile::encodeName(path), error);
-    if (!file.IsOpen()) {
-        tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(error, FileAccess::Read)));
+    FileHandle file;
+    const FileResult opened = OpenForReading(QFile::encodeName(path), file);
+    if (!opened.Ok()) {
+        tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(opened)));
         return;
     }
     const bool replace = m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
@@ -116,7 +115,7 @@ void CKavView::OpenPoints(const QString& path)
     case LoadStatus::Cancelled:
         return;
     case LoadStatus::ReadFailed:
-        tell(ui::kReadFailedText.arg(shownPath, SystemErrorReason(loader.Error(), FileAccess::Read)));
+        tell(ui::kReadFailedText.arg(shownPath, SystemErrorReason(loader.Error())));
         return;
     case LoadStatus::TooMany:
         tell(ui::kLoadTooLargeText.arg(shownPath));

@@ -1,6 +1,7 @@
 #include "exchange/point_file.h"
 #include "exchange/point_loader.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -18,6 +19,15 @@ using kav::Point;
 using kav::PointLoader;
 
 namespace {
+
+FileHandle Opened(const QByteArray& path)
+{
+    FileHandle file;
+    const kav::FileResult opened = kav::OpenForReading(path, file);
+    if (!opened.Ok())
+        qFatal("cannot open %s: %d", path.constData(), opened.error);
+    return file;
+}
 
 Point* AtMost1024(Point* points, std::size_t count)
 {
@@ -58,12 +68,13 @@ private Q_SLOTS:
         getrlimit(RLIMIT_FSIZE, &saved);
         const rlimit small{1000, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
-        const int error = kav::WritePointsTo(limited.handle(), many, {});
+        const kav::FileResult written = kav::WritePointsTo(limited.handle(), many, {});
         setrlimit(RLIMIT_FSIZE, &saved);
-        QCOMPARE(error, EFBIG);
+        QCOMPARE(written.error, EFBIG);
+        QCOMPARE(written.step, kav::FileStep::Write);
         QTemporaryFile roomy;
         QVERIFY(roomy.open());
-        QCOMPARE(kav::WritePointsTo(roomy.handle(), many, {}), 0);
+        QVERIFY(kav::WritePointsTo(roomy.handle(), many, {}).Ok());
         QCOMPARE(roomy.size(), qint64{100000 * 10 - 1});
     }
 
@@ -85,9 +96,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, path);
         QFETCH(int, error);
         QFETCH(qint64, size);
-        int got = 0;
-        const FileHandle file = kav::OpenForReading(path, got);
-        QCOMPARE(got, error);
+        FileHandle file;
+        QCOMPARE(kav::OpenForReading(path, file).error, error);
         QCOMPARE(file.IsOpen(), error == 0);
         if (file.IsOpen())
             QCOMPARE(file.KnownSize(), size);
@@ -111,12 +121,10 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(int, error);
         QFETCH(qint64, points);
-        int openError = 0;
-        PointLoader loader(kav::OpenForReading(path, openError), &AtMost1024);
-        QCOMPARE(openError, 0);
+        PointLoader loader(Opened(path), &AtMost1024);
         QVERIFY(loader.Wait(5000));
         QCOMPARE(int(loader.Status()), status);
-        QCOMPARE(loader.Error(), error);
+        QCOMPARE(loader.Error().error, error);
         QCOMPARE(loader.PointsFound(), points);
         if (loader.Status() == LoadStatus::Loaded)
             QCOMPARE(std::vector<Point>(loader.Points().ActivePoints().begin(), loader.Points().ActivePoints().end()),
@@ -134,14 +142,63 @@ private Q_SLOTS:
     void anEndlessLoadStopsWhenCancelled()
     {
         QFETCH(QByteArray, path);
-        int error = 0;
         // A writer that never writes keeps the pipe open.
         const FileHandle writer(path.endsWith("fifo") ? ::open(path.constData(), O_RDWR) : -1);
-        PointLoader loader(kav::OpenForReading(path, error), &kav::ReallocatePoints);
+        PointLoader loader(Opened(path), &kav::ReallocatePoints);
         QVERIFY(!loader.Wait(200));
         loader.Cancel();
         QVERIFY(loader.Wait(1000));
         QCOMPARE(loader.Status(), LoadStatus::Cancelled);
+    }
+
+    // A save replaces only what the user may write, and clears away what
+    // an earlier save of ours, killed part way, left beside its file.
+    void aSaveLeavesAloneWhatIsNotItsToChange_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("error");
+        QTest::newRow("writable") << 0644 << 0;
+        QTest::newRow("read-only") << 0444 << EACCES; // though the folder may be written
+    }
+    void aSaveLeavesAloneWhatIsNotItsToChange()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        const auto in = [&](const char* name) { return QFile::encodeName(dir.filePath(QLatin1String(name))); };
+        const QByteArray target = in("figure.txt");
+        // Writers that no longer run: one from before the last boot, one
+        // with a process id that was never started at that time.
+        const QByteArray ownLive = ".figure.txt.kav-" + kav::WriterTag() + "-abcdef";
+        const QByteArray bootBefore = ".figure.txt.kav-00000000.1.1-abcdef";
+        const QByteArray dead = ".other.txt.kav-" + kav::WriterTag().left(9) + "1.999999999-ABC123";
+        const QList<QByteArray> kept{ownLive, ".figure.txt.kav-P4a98Q", "figure.txt.kav-00000000.1.1-abcdef"};
+        for (const QByteArray& name : kept + QList<QByteArray>{bootBefore, dead}) {
+            QFile file(QFile::decodeName(in(name.constData())));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QFile old(QFile::decodeName(target));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        QCOMPARE(::chmod(target.constData(), mode_t(mode)), 0);
+
+        const kav::FileResult saved = kav::SavePointsToFile(target, std::vector<Point>{{1, 2}}, {});
+        QCOMPARE(saved.error, error);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), error == 0 ? QByteArray("1 2") : QByteArray("old"));
+        struct stat info { };
+        QCOMPARE(::stat(target.constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 0777), mode);
+        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        left.removeOne(QStringLiteral("figure.txt"));
+        QStringList expected;
+        for (const QByteArray& name : kept)
+            expected.append(QFile::decodeName(name));
+        if (error != 0) // refused before it came to the folder
+            expected << QFile::decodeName(bootBefore) << QFile::decodeName(dead);
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
     }
 };
 

@@ -1,0 +1,39 @@
+#pragma once
+
+// How every file routine reports how it went: the system's error number and
+// the step that gave it. The Polish reason is made from it only where the
+// user is told (file_errors.h).
+
+#include <cerrno>
+#include <cstdint>
+
+namespace kav {
+
+enum class FileStep : std::uint8_t {
+    None,
+    OpenForReading,
+    Read,
+    OpenForWriting,
+    Write,
+    Sync,
+    Close,
+    Rename,
+    CreateFolder,
+    Lock,
+};
+
+struct [[nodiscard]] FileResult {
+    int error = 0; // 0: it went well
+    FileStep step = FileStep::None;
+
+    static FileResult Failed(FileStep step, int error) { return {error, step}; }
+    // The step failed with the error number the system has just set.
+    static FileResult FromErrno(FileStep step) { return {errno, step}; }
+
+    bool Ok() const { return error == 0; }
+    // Whether the file was being read, which decides how a permission
+    // problem is put.
+    bool Reading() const { return step == FileStep::OpenForReading || step == FileStep::Read; }
+};
+
+} // namespace kav
