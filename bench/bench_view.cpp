@@ -104,7 +104,7 @@ void BM_Click(benchmark::State& state)
     view.resize(kWidth, kHeight);
     // A million points, none within reach of the click.
     for (Point p : kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0))))
-        (void)view.Store().AppendPoint({p.x + 100, p.y + 100});
+        (void)view.Apply(kav::PointChange::Append({p.x + 100, p.y + 100}));
     for (auto _ : state) {
         view.OnLButtonDown(QPoint(20, 20));
         view.OnUndoPoint();
@@ -146,7 +146,7 @@ void BM_SaveCommand(benchmark::State& state)
     prompts.path = QString::fromStdString(kav::bench::TempPath("kav_bench_save.txt"));
     kav::CKavView view(prompts);
     for (const Point& p : kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 3))
-        (void)view.Store().AppendPoint(p);
+        (void)view.Apply(kav::PointChange::Append(p));
     for (auto _ : state) {
         view.OnPointsSave();
         if (prompts.failed)
@@ -165,7 +165,7 @@ void BM_ShowListing(benchmark::State& state)
     kav::CKavView view(prompts);
     view.resize(kWidth, kHeight);
     for (const Point& p : kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 5))
-        (void)view.Store().AppendPoint(p);
+        (void)view.Apply(kav::PointChange::Append(p));
     for (auto _ : state)
         view.OnShowCoords();
     state.counters["listing_chars"] = static_cast<double>(prompts.listingChars);
@@ -184,7 +184,7 @@ public:
     {
         view.resize(kWidth, kHeight);
         for (Point p : kav::bench::RandomWalk(count, kWidth - 100, kHeight - 100))
-            (void)view.Store().AppendPoint({p.x + 100, p.y + 100});
+            (void)view.Apply(kav::PointChange::Append({p.x + 100, p.y + 100}));
         while (!view.PictureComplete())
             Render();
         while (!view.JoinIndexComplete())

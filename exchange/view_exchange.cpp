@@ -8,11 +8,14 @@
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <QUrl>
 
 namespace kav {
@@ -26,6 +29,9 @@ constexpr int kProgressStepMs = 20;
 
 void CKavView::OnPointsSave()
 {
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
     if (!m_store.HasPoints()) {
         m_prompts.Tell(this, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
         return;
@@ -44,6 +50,9 @@ void CKavView::OnPointsSave()
 
 void CKavView::OnPointsOpen()
 {
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
     const QString path = m_prompts.AskOpenPath(this);
     if (!path.isEmpty())
         OpenPoints(path);
@@ -64,7 +73,7 @@ QString DroppedFile(const QMimeData* data)
 // cursor.
 void CKavView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedFile(event->mimeData()).isEmpty())
+    if (!m_busy && !DroppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
@@ -76,8 +85,18 @@ void CKavView::dropEvent(QDropEvent* event)
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    QMetaObject::invokeMethod(
-        this, [this, path] { OpenPoints(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, path] { OpenDropped(path); }, Qt::QueuedConnection);
+}
+
+// A drop that comes while a command runs waits for it to end.
+void CKavView::OpenDropped(const QString& path)
+{
+    if (m_busy) {
+        QTimer::singleShot(kProgressStepMs, this, [this, path] { OpenDropped(path); });
+        return;
+    }
+    const QScopedValueRollback busy(m_busy, true);
+    OpenPoints(path);
 }
 
 void CKavView::OpenPoints(const QString& path)
@@ -102,7 +121,11 @@ void CKavView::OpenPoints(const QString& path)
     PointLoader loader(std::move(file), m_store.Reallocator());
     std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ui::kLoadingText, size);
     const bool shown = window()->isVisible();
+    // Events are handled while the load runs, so that the window repaints
+    // and can be closed; every command waits for the load to end.
     while (!loader.Wait(kProgressStepMs)) {
+        if (!progress)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         const bool closed = shown && !window()->isVisible();
         if (closed || (progress && !progress->Update(loader.BytesRead(), loader.PointsFound()))) {
             loader.Cancel();
@@ -123,20 +146,18 @@ void CKavView::OpenPoints(const QString& path)
     case LoadStatus::Loaded:
         break;
     }
-    if (replace)
-        PointsWillChange(0);
-    const bool stored = replace ? m_store.ReplacePoints(std::move(loader.Points()))
-                                : m_store.AppendPoints(std::move(loader.Points()));
-    if (!stored) {
+    if (!Apply(replace ? PointChange::ReplaceAll(loader.Points()) : PointChange::AppendAll(loader.Points()))) {
         tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
     }
-    WakeIdle(); // the join index takes in the new points
     update();
 }
 
 void CKavView::OnShowCoords()
 {
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
     m_prompts.ShowListing(this, m_store.ActivePoints(), {width() / 2, height() / 2});
 }
 

@@ -166,7 +166,7 @@ private Q_SLOTS:
         ScriptedPrompts prompts;
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
-        QVERIFY(app.MainFrame()->View()->Store().AppendPoint({1, 1}));
+        QVERIFY(app.MainFrame()->View()->Apply(kav::PointChange::Append({1, 1})));
         QVERIFY(app.MainFrame()->close());
         QVERIFY(prompts.asked.isEmpty());
     }

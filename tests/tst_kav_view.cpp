@@ -107,7 +107,7 @@ private Q_SLOTS:
     void aJoinedCopyThatFillsTheBufferSwitchesAtOnce()
     {
         for (int i = 0; i < 255; ++i)
-            QVERIFY(m_view->Store().AppendPoint({10 + i, 200}));
+            QVERIFY(m_view->Apply(kav::PointChange::Append({10 + i, 200})));
         m_prompts->yesNo = {true};
         Click(11, 201);
         QVERIFY(!m_view->Store().m_useA);
@@ -153,7 +153,7 @@ private Q_SLOTS:
         CKavView view(*m_prompts, nullptr, limited);
         view.resize(100, 100);
         for (int i = 0; i < 511; ++i)
-            QVERIFY(view.Store().AppendPoint({i * 10, 0}));
+            QVERIFY(view.Apply(kav::PointChange::Append({i * 10, 0})));
         QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
         QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("warning")});
         QCOMPARE(m_prompts->asked[0].text, kav::ui::kPointRefusedText);
@@ -181,11 +181,11 @@ private Q_SLOTS:
 
         // Buffer B drops the leading space; A brings it back.
         for (int i = 4; i < 300; ++i)
-            QVERIFY(m_view->Store().AppendPoint({i, i}));
+            QVERIFY(m_view->Apply(kav::PointChange::Append({i, i})));
         QTest::mouseMove(m_view, QPoint(14, 34));
         QCOMPARE(Readouts(spy)[2], QStringLiteral("punktów: 300"));
         for (int i = 300; i < 512; ++i)
-            QVERIFY(m_view->Store().AppendPoint({i, i}));
+            QVERIFY(m_view->Apply(kav::PointChange::Append({i, i})));
         QTest::mouseMove(m_view, QPoint(15, 34));
         QCOMPARE(Readouts(spy)[2], QStringLiteral(" punktów: 512"));
     }
@@ -241,7 +241,7 @@ private Q_SLOTS:
         const std::int32_t lo = std::numeric_limits<std::int32_t>::min();
         const std::int32_t hi = std::numeric_limits<std::int32_t>::max();
         for (const Point p : {Point{lo, lo}, Point{hi, hi}, Point{200, 150}, Point{hi, 150}, Point{lo, hi}})
-            QVERIFY(m_view->Store().AppendPoint(p));
+            QVERIFY(m_view->Apply(kav::PointChange::Append(p)));
         const QImage image = m_view->grab().toImage();
         QCOMPARE(Rgb(image, 300, 150), kBlack); // from (200,150) towards x = +inf
         QCOMPARE(Rgb(image, 399, 150), kBlack);
@@ -293,10 +293,9 @@ private Q_SLOTS:
     void aLongRedrawGoesOnInSlices()
     {
         std::mt19937 random(7);
-        kav::PointStore& store = m_view->Store();
         // Segments that cross the whole view, a few hundred pixels each.
         for (int i = 0; i < 1000000; ++i)
-            QVERIFY(store.AppendPoint({int(random() % 1200) - 400, int(random() % 900) - 300}));
+            QVERIFY(m_view->Apply(kav::PointChange::Append({int(random() % 1200) - 400, int(random() % 900) - 300})));
         m_view->grab();
         QVERIFY(!m_view->PictureComplete()); // one paint drew only a part
         Click(100, 100);

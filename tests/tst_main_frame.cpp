@@ -101,8 +101,8 @@ private Q_SLOTS:
     void barCommandsRunAtOnce()
     {
         kav::CKavView* view = m_frame->View();
-        QVERIFY(view->Store().AppendPoint({10, 10}));
-        QVERIFY(view->Store().AppendPoint({20, 20}));
+        QVERIFY(view->Apply(kav::PointChange::Append({10, 10})));
+        QVERIFY(view->Apply(kav::PointChange::Append({20, 20})));
         QMenuBar* bar = m_frame->menuBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(Command(kav::ui::ID_UNDO_POINT)).center());
         QCOMPARE(view->Store().ActivePoints().size(), std::size_t{1});
@@ -141,7 +141,7 @@ private Q_SLOTS:
 
     void exitClosesWithoutAsking()
     {
-        QVERIFY(m_frame->View()->Store().AppendPoint({5, 5}));
+        QVERIFY(m_frame->View()->Apply(kav::PointChange::Append({5, 5})));
         Command(kav::ui::ID_APP_EXIT)->trigger();
         QTRY_VERIFY(!m_frame->isVisible());
         QVERIFY(m_prompts->asked.isEmpty());

@@ -53,7 +53,7 @@ class TestViewExchange : public QObject {
     void Store(const Points& points)
     {
         for (const Point& p : points)
-            QVERIFY(m_view->Store().AppendPoint(p));
+            QVERIFY(m_view->Apply(kav::PointChange::Append(p)));
     }
     QString Path(const QString& name) const { return m_dir.filePath(name); }
     void Save(const QString& path, SaveFormat format)
@@ -177,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("openPath")}); // no question
         QCOMPARE(Stored(), (Points{{7, 8}, {9, 10}}));
 
-        m_view->Store().ClearPoints();
+        m_view->Apply(kav::PointChange::Clear());
         Store({{1, 1}, {2, 2}, {3, 3}});
         Open(path, false);
         QCOMPARE(Stored(), (Points{{1, 1}, {2, 2}, {3, 3}, {7, 8}, {9, 10}}));
@@ -195,7 +195,7 @@ private Q_SLOTS:
         QCOMPARE(m_view->Store().m_countB, 300);
         QCOMPARE(Stored().back(), (Point{299, 300}));
 
-        m_view->Store().ClearPoints(); // B stays active
+        m_view->Apply(kav::PointChange::Clear()); // B stays active
         WriteAll(path, "5 6");
         Open(path);
         QVERIFY(!m_view->Store().m_useA);
@@ -410,12 +410,12 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->asked.last().text, QStringLiteral("0,0,-200,-150"));
 
         m_view->resize(801, 601);
-        m_view->Store().ClearPoints();
+        m_view->Apply(kav::PointChange::Clear());
         Store({{0, 0}, {2000, -7}});
         m_view->OnShowCoords();
         QCOMPARE(m_prompts->asked.last().text, QStringLiteral("-400,-300,1600,-307"));
 
-        m_view->Store().ClearPoints();
+        m_view->Apply(kav::PointChange::Clear());
         m_view->OnShowCoords();
         QCOMPARE(m_prompts->asked.last().text, QString());
     }
@@ -424,7 +424,7 @@ private Q_SLOTS:
     {
         m_view->resize(300, 200);
         for (int i = 0; i < 257; ++i)
-            QVERIFY(m_view->Store().AppendPoint({i, 0}));
+            QVERIFY(m_view->Apply(kav::PointChange::Append({i, 0})));
         QVERIFY(!m_view->Store().m_useA);
         m_view->OnShowCoords();
         const QStringList numbers = m_prompts->asked.last().text.split(',');

@@ -1,10 +1,13 @@
 #include "view/kav_view.h"
 
 #include "res/strings.h"
+#include "view/point_journal.h"
 #include "view/raster.h"
 #include "view/user_prompts.h"
 
+#include <QApplication>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QPainter>
 
 #include <optional>
@@ -37,10 +40,81 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
 }
 
-PointStore& CKavView::Store()
+CKavView::~CKavView()
 {
-    PointsWillChange(0);
-    return m_store;
+    if (m_journal)
+        m_journal->WaitForPin();
+}
+
+void CKavView::SetJournal(PointJournal* journal)
+{
+    m_journal = journal;
+    m_journalFailed = false;
+}
+
+bool CKavView::Apply(const PointChange& change)
+{
+    using Kind = PointChange::Kind;
+    if (m_journal)
+        KeepPinnedPoints(change);
+    const std::size_t count = m_store.ActivePoints().size();
+    switch (change.kind) {
+    case Kind::Append:
+        if (!m_store.AppendPoint(change.point))
+            return false;
+        break; // the picture and the index catch up with new points themselves
+    case Kind::RemoveLast:
+    case Kind::Clear:
+        if (count == 0)
+            return true;
+        PointsWillChange(change.kind == Kind::Clear ? 0 : count - 1);
+        change.kind == Kind::Clear ? m_store.ClearPoints() : m_store.RemoveLastPoint();
+        break;
+    case Kind::ReplaceAll:
+        // The index forgets before the old points go; a refusal only costs
+        // it a rebuild.
+        PointsWillChange(0);
+        if (!m_store.ReplacePoints(std::move(*change.donor)))
+            return false;
+        break;
+    case Kind::AppendAll:
+        if (!m_store.AppendPoints(std::move(*change.donor)))
+            return false;
+        break;
+    }
+    WakeIdle();
+    if (m_journal) {
+        m_journal->Record(change, m_store.ActivePoints());
+        if (!m_journalFailed && !m_journal->Failure().Ok()) {
+            m_journalFailed = true;
+            Q_EMIT JournalFailed(m_journal->Failure());
+        }
+    }
+    return true;
+}
+
+void CKavView::KeepPinnedPoints(const PointChange& change)
+{
+    const std::span<const Point> pinned = m_journal->Pinned();
+    if (pinned.empty())
+        return;
+    // Undo and New only lower the count; an append in place past the
+    // pinned points leaves them be.
+    const auto points = m_store.ActivePoints();
+    const std::int32_t capacity = m_store.m_useA ? m_store.m_capacityA : m_store.m_capacityB;
+    const bool inPlace = points.data() == pinned.data() && points.size() >= pinned.size()
+        && static_cast<std::int64_t>(points.size()) + 1 < capacity;
+    const bool harmless = change.kind == PointChange::Kind::RemoveLast || change.kind == PointChange::Kind::Clear
+        || (change.kind == PointChange::Kind::Append && inPlace);
+    if (!harmless)
+        m_journal->WaitForPin();
+}
+
+bool CKavView::MayStartCommand() const
+{
+    if (m_busy)
+        QApplication::beep();
+    return !m_busy;
 }
 
 void CKavView::mousePressEvent(QMouseEvent* event)
@@ -124,6 +198,9 @@ void CKavView::DrawPoints(QImage& image, std::span<const Point> points)
 
 void CKavView::OnLButtonDown(QPoint at)
 {
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
     if (!FindNearPoint(at.x(), at.y()))
         Append({at.x(), at.y()});
     update();
@@ -145,11 +222,10 @@ bool CKavView::FindNearPoint(int x, int y)
 
 bool CKavView::Append(Point p)
 {
-    if (!m_store.AppendPoint(p)) {
+    if (!Apply(PointChange::Append(p))) {
         m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
         return false;
     }
-    WakeIdle(); // the index takes the point in when the user pauses
     return true;
 }
 
@@ -164,18 +240,20 @@ void CKavView::OnMouseMove(QPoint at)
 
 void CKavView::OnPointsNew()
 {
-    if (m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption)) {
-        PointsWillChange(0);
-        m_store.ClearPoints();
-    }
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
+    if (m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption))
+        Apply(PointChange::Clear());
     update();
 }
 
 void CKavView::OnUndoPoint()
 {
-    if (m_store.HasPoints())
-        PointsWillChange(m_store.ActivePoints().size() - 1);
-    m_store.RemoveLastPoint();
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
+    Apply(PointChange::RemoveLast());
     update();
 }
 

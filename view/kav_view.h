@@ -1,7 +1,9 @@
 #pragma once
 
+#include "exchange/file_result.h"
 #include "view/figure_picture.h"
 #include "view/join_index.h"
+#include "view/point_change.h"
 #include "view/point_store.h"
 
 #include <QImage>
@@ -11,6 +13,7 @@
 namespace kav {
 
 class CUserPrompts;
+class PointJournal;
 
 // The drawing area: it owns the points, takes clicks, draws the polyline and
 // reports the cursor and the point count.
@@ -21,10 +24,16 @@ public:
     explicit CKavView(CUserPrompts& prompts, QWidget* parent = nullptr,
                       PointReallocator reallocate = &ReallocatePoints);
 
+    // Waits for the journal's thread while it reads the points.
+    ~CKavView() override;
+
     const PointStore& Store() const { return m_store; }
-    // For setting the points up from outside: the view cannot tell what the
-    // caller will change, so it draws and indexes them all anew.
-    PointStore& Store();
+    // Every change of the points, the view's own commands' included, comes
+    // through here, so that the picture, the join index and the journal all
+    // learn of it. False when the store refused it; nothing changed then.
+    bool Apply(const PointChange& change);
+    // Records every change from now on; nullptr records none.
+    void SetJournal(PointJournal* journal);
 
     // Renders the active points into `image` from scratch, which is first
     // cleared to the background. Every paint shows exactly this picture.
@@ -47,6 +56,8 @@ public:
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
     void ReadoutsChanged(const QString& x, const QString& y, const QString& count);
+    // The journal stopped recording, for the first time.
+    void JournalFailed(const FileResult& failure);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -61,11 +72,18 @@ private:
     bool FindNearPoint(int x, int y);
     // The Open command for a file already chosen.
     void OpenPoints(const QString& path);
+    void OpenDropped(const QString& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // The points from `first` on are about to change other than by new
     // points at the end: the picture starts over and the index forgets them.
     void PointsWillChange(std::size_t first);
+    // Waits while the journal's thread reads points that `change` would
+    // write over, move or free.
+    void KeepPinnedPoints(const PointChange& change);
+    // False, and a beep, while a command runs: none starts inside another,
+    // not even from the events that a load or a question lets through.
+    bool MayStartCommand() const;
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
     void WakeIdle();
@@ -76,6 +94,9 @@ private:
     bool m_drawing = false; // a redraw goes on in slices
     JoinIndex m_joinIndex;
     QTimer m_idle;
+    PointJournal* m_journal = nullptr;
+    bool m_journalFailed = false;
+    bool m_busy = false; // a command runs
 };
 
 } // namespace kav
