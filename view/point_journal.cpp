@@ -259,43 +259,30 @@ JournalRead ReadJournal(const std::string& path, PointStore& points)
     const std::size_t chunkRecords = kChunkBytes / kRecordBytes;
     for (bool more = true; more;) {
         const ssize_t got = ReadFull(file.Get(), bytes, chunkRecords * kRecordBytes);
-        if (got <= 0)
-            break;
-        const std::size_t records = static_cast<std::size_t>(got) / kRecordBytes;
+        const std::size_t records = got > 0 ? static_cast<std::size_t>(got) / kRecordBytes : 0;
         more = records == chunkRecords;
         for (std::size_t i = 0; i < records; ++i) {
             const unsigned char* record = bytes + i * kRecordBytes;
             const std::uint64_t next = Checksum(chain, record, 12);
             std::uint32_t check = 0;
             std::memcpy(&check, record + 12, 4);
-            if (check != static_cast<std::uint32_t>(next) || record[1] != 0 || record[2] != 0 || record[3] != 0) {
+            const bool known = record[0] >= kAppend && record[0] <= kRecovered;
+            if (check != static_cast<std::uint32_t>(next) || !known || record[1] != 0 || record[2] != 0
+                || record[3] != 0) {
                 more = false;
                 break;
             }
             Point p;
             std::memcpy(&p.x, record + 4, 4);
             std::memcpy(&p.y, record + 8, 4);
-            switch (record[0]) {
-            case kAppend:
-                if (!points.AppendPoint(p)) {
-                    read.state = JournalRead::NoMemory;
-                    return read;
-                }
-                break;
-            case kRemoveLast:
-                points.RemoveLastPoint();
-                break;
-            case kClear:
-                points.ClearPoints();
-                break;
-            case kRecovered:
-                break;
-            default:
-                more = false;
-                break;
+            if (record[0] == kAppend && !points.AppendPoint(p)) {
+                read.state = JournalRead::NoMemory;
+                return read;
             }
-            if (!more)
-                break;
+            if (record[0] == kRemoveLast)
+                points.RemoveLastPoint();
+            if (record[0] == kClear)
+                points.ClearPoints();
             chain = next;
             read.end += kRecordBytes;
         }

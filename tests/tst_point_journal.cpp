@@ -1,0 +1,375 @@
+#include "view/point_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <chrono>
+#include <cmath>
+#include <set>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using kav::FindDeadJournals;
+using kav::JournalRead;
+using kav::Point;
+using kav::PointChange;
+using kav::PointJournal;
+using kav::PointStore;
+namespace fs = std::filesystem;
+
+namespace kav {
+void PrintTo(const Point& p, std::ostream* out)
+{
+    *out << '(' << p.x << ',' << p.y << ')';
+}
+} // namespace kav
+
+namespace {
+
+using Points = std::vector<Point>;
+
+Points Read(const std::string& path, JournalRead::State* state = nullptr)
+{
+    PointStore store;
+    const JournalRead read = kav::ReadJournal(path, store);
+    if (state)
+        *state = read.state;
+    return {store.ActivePoints().begin(), store.ActivePoints().end()};
+}
+
+std::string Bytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Write(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A journal and the figure it should hold, changed together.
+struct Recorded {
+    PointJournal journal;
+    PointStore model;
+
+    void Change(const PointChange& change)
+    {
+        journal.WaitForPin(); // the view's rule, at its most careful
+        switch (change.kind) {
+        case PointChange::Kind::Append:
+            ASSERT_TRUE(model.AppendPoint(change.point));
+            break;
+        case PointChange::Kind::RemoveLast:
+            model.RemoveLastPoint();
+            break;
+        case PointChange::Kind::Clear:
+            model.ClearPoints();
+            break;
+        case PointChange::Kind::ReplaceAll:
+            ASSERT_TRUE(model.ReplacePoints(std::move(*change.donor)));
+            break;
+        case PointChange::Kind::AppendAll:
+            ASSERT_TRUE(model.AppendPoints(std::move(*change.donor)));
+            break;
+        }
+        journal.Record(change, model.ActivePoints());
+    }
+    Points Figure() const { return {model.ActivePoints().begin(), model.ActivePoints().end()}; }
+};
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_folder = fs::temp_directory_path() / ("kav-journal-" + std::to_string(::getpid()) + "-"
+                                                 + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_folder);
+        m_folder /= "state/kav"; // made by the journal, parents included
+    }
+    void TearDown() override { fs::remove_all(m_folder.parent_path().parent_path()); }
+
+    std::string Folder() const { return m_folder.string(); }
+
+    fs::path m_folder;
+};
+
+std::unique_ptr<PointStore> Many(std::size_t count, int seed)
+{
+    auto store = std::make_unique<PointStore>();
+    for (std::size_t i = 0; i < count; ++i)
+        EXPECT_TRUE(store->AppendPoint({int(i % 977) + seed, int(i / 977) - seed}));
+    return store;
+}
+
+} // namespace
+
+// Every kind of change, small and big, comes back as the figure it left,
+// and the folder and files are the user's alone.
+TEST_F(JournalTest, EveryChangeComesBackAfterTheInstanceDies)
+{
+    std::string path;
+    Points expected;
+    {
+        Recorded r;
+        ASSERT_TRUE(r.journal.Open(Folder()).Ok());
+        path = r.journal.JournalPath();
+        for (int i = 0; i < 10; ++i)
+            r.Change(PointChange::Append({i, -i}));
+        r.Change(PointChange::RemoveLast());
+        r.Change(PointChange::Clear());
+        r.Change(PointChange::Append({7, 7}));
+        auto loaded = Many(3000, 5);
+        r.Change(PointChange::AppendAll(*loaded));
+        r.Change(PointChange::Append({8, 8}));
+        r.journal.WaitForThread();
+        auto replacing = Many(500, 9);
+        r.Change(PointChange::ReplaceAll(*replacing));
+        r.Change(PointChange::RemoveLast());
+        r.Change(PointChange::Append({-1, 2147483647}));
+        expected = r.Figure();
+        r.journal.WaitForThread();
+        EXPECT_LE(r.journal.FileBytes(), 8 * expected.size() + 4096);
+    } // ends without Discard: a fault
+    EXPECT_EQ(Read(path), expected);
+    EXPECT_EQ(fs::status(Folder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    std::vector<kav::FoundJournal> dead = FindDeadJournals(Folder(), "");
+    ASSERT_EQ(dead.size(), 1u);
+    EXPECT_EQ(dead[0].JournalPath(), path);
+}
+
+// A log that outgrows its snapshot is folded into a new one; nothing is
+// lost on the way.
+TEST_F(JournalTest, ALongLogIsCompacted)
+{
+    std::string path;
+    Points expected;
+    {
+        Recorded r;
+        ASSERT_TRUE(r.journal.Open(Folder()).Ok());
+        path = r.journal.JournalPath();
+        std::mt19937 random(3);
+        for (int i = 0; i < 5000; ++i) {
+            r.Change(random() % 3 == 0 ? PointChange::RemoveLast() : PointChange::Append({i, i * 3}));
+            if (i % 100 == 0) // what comes during a rewrite waits for the next
+                r.journal.WaitForThread();
+        }
+        r.journal.WaitForThread();
+        expected = r.Figure();
+        EXPECT_LT(r.journal.FileBytes(), 5000 * 16 / 2); // far less than the whole log
+    }
+    EXPECT_EQ(Read(path), expected);
+}
+
+// A torn write at any byte loses only the records from there on; damage
+// to the header or the snapshot makes the journal damaged, never a crash.
+TEST_F(JournalTest, ACutAtEveryByteRecoversThePrefix)
+{
+    std::string path;
+    std::vector<Points> states; // after the snapshot and after each record
+    {
+        Recorded r;
+        ASSERT_TRUE(r.journal.Open(Folder()).Ok());
+        path = r.journal.JournalPath();
+        auto loaded = Many(40, 1);
+        r.Change(PointChange::ReplaceAll(*loaded));
+        r.journal.WaitForThread();
+        states.push_back(r.Figure());
+        for (const PointChange& change : {PointChange::Append({1, 2}), PointChange::RemoveLast(),
+                                          PointChange::RemoveLast(), PointChange::Clear(), PointChange::Append({3, 4})}) {
+            r.Change(change);
+            states.push_back(r.Figure());
+        }
+    }
+    const std::string whole = Bytes(path);
+    const std::size_t records = 64 + 40 * 8;
+    ASSERT_EQ(whole.size(), records + 5 * 16);
+    const std::string cut = Folder() + "/cut";
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        Write(cut, whole.substr(0, length));
+        JournalRead::State state;
+        const Points got = Read(cut, &state);
+        if (length < records) {
+            EXPECT_EQ(state, JournalRead::Damaged) << length;
+        } else {
+            const Points& want = states[(length - records) / 16];
+            EXPECT_EQ(got, want) << length << " got " << got.size() << " want " << want.size();
+            EXPECT_EQ(state, want.empty() ? JournalRead::Empty : JournalRead::Recovered) << length;
+        }
+    }
+    // One flipped bit: damaged before the records, a shorter prefix in them.
+    for (std::size_t at = 0; at < whole.size(); at += 7) {
+        std::string bad = whole;
+        bad[at] = char(bad[at] ^ 0x10);
+        Write(cut, bad);
+        JournalRead::State state;
+        const Points got = Read(cut, &state);
+        if (at < records)
+            EXPECT_EQ(state, JournalRead::Damaged) << at;
+        else
+            EXPECT_EQ(got, states[(at - records) / 16]) << at;
+    }
+    // Hostile headers: any length, any count, nothing that checks out.
+    std::mt19937 random(11);
+    for (int i = 0; i < 200; ++i) {
+        std::string noise = whole.substr(0, 64);
+        for (int j = 8 + int(random() % 56); j < 64; j += 1 + int(random() % 9))
+            noise[std::size_t(j)] = char(noise[std::size_t(j)] ^ char(1 + random() % 255));
+        noise += std::string(random() % 300, char(random()));
+        Write(cut, noise);
+        JournalRead::State state;
+        Read(cut, &state);
+        EXPECT_EQ(state, JournalRead::Damaged);
+    }
+}
+
+// Killed at any moment, even while a big change is being written anew, the
+// journal holds a figure that really was: never a mix of two.
+TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
+{
+    constexpr int kClicks = 60;
+    constexpr std::size_t kLoaded = 300000;
+    const auto clicks = [](int k, bool after) {
+        Points points;
+        for (int i = 0; i < k; ++i)
+            points.push_back({after ? -i : i, i});
+        return points;
+    };
+    const auto loadedModel = Many(kLoaded, 2);
+    const Points loaded(loadedModel->ActivePoints().begin(), loadedModel->ActivePoints().end());
+
+    std::set<int> kinds;
+    for (int attempt = 0; attempt < 24; ++attempt) {
+        const std::string folder = Folder() + "/" + std::to_string(attempt);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Recorded r;
+            if (!r.journal.Open(folder).Ok())
+                ::_exit(2);
+            for (int i = 0; i < kClicks; ++i)
+                r.Change(PointChange::Append({i, i}));
+            auto big = Many(kLoaded, 2);
+            r.Change(PointChange::ReplaceAll(*big));
+            for (int i = 0; i < kClicks; ++i)
+                r.Change(PointChange::Append({-i, i}));
+            r.journal.WaitForThread();
+            ::pause();
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(int(300 * std::pow(1.35, attempt))));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        std::vector<kav::FoundJournal> dead = FindDeadJournals(folder, "");
+        if (dead.empty())
+            continue; // killed before its journal was named
+        JournalRead::State state;
+        const Points got = Read(dead[0].JournalPath(), &state);
+        std::optional<int> which;
+        for (int k = 0; k <= kClicks && !which; ++k) {
+            if (got == clicks(k, false))
+                which = 0;
+            Points after = loaded;
+            const Points more = clicks(k, true);
+            after.insert(after.end(), more.begin(), more.end());
+            if (got == after)
+                which = 1;
+        }
+        ASSERT_TRUE(which.has_value()) << "attempt " << attempt << ": " << got.size() << " points that never were";
+        kinds.insert(*which);
+    }
+    EXPECT_EQ(kinds.size(), 2u); // kills landed before and after the big change
+}
+
+// A running instance's journal is never offered; a dead one is, and once
+// adopted it records on for its new owner.
+TEST_F(JournalTest, OnlyDeadJournalsAreFoundAndAdoptedOnesRecordOn)
+{
+    PointJournal alive;
+    ASSERT_TRUE(alive.Open(Folder()).Ok());
+    alive.Record(PointChange::Append({1, 1}), {});
+    std::string deadPath;
+    {
+        Recorded dead;
+        ASSERT_TRUE(dead.journal.Open(Folder()).Ok());
+        deadPath = dead.journal.JournalPath();
+        dead.Change(PointChange::Append({5, 6}));
+        dead.Change(PointChange::Append({7, 8}));
+    }
+    PointJournal own;
+    ASSERT_TRUE(own.Open(Folder()).Ok());
+    std::vector<kav::FoundJournal> found = FindDeadJournals(Folder(), own.Id());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].JournalPath(), deadPath);
+    // While this start holds it, no other start takes it.
+    EXPECT_TRUE(FindDeadJournals(Folder(), "").empty());
+
+    PointStore recovered;
+    const JournalRead read = kav::ReadJournal(found[0].JournalPath(), recovered);
+    ASSERT_EQ(read.state, JournalRead::Recovered);
+    ASSERT_TRUE(own.Adopt(found[0], read, recovered.ActivePoints()).Ok());
+    EXPECT_FALSE(fs::exists(deadPath));
+    ASSERT_TRUE(recovered.AppendPoint({9, 9}));
+    own.Record(PointChange::Append({9, 9}), recovered.ActivePoints());
+    EXPECT_EQ(Read(own.JournalPath()), (Points{{5, 6}, {7, 8}, {9, 9}}));
+
+    own.Discard();
+    alive.Discard();
+    EXPECT_TRUE(fs::is_empty(Folder())); // a normal close leaves nothing
+}
+
+TEST_F(JournalTest, DamagedJournalsAreMovedAsideAndEmptyOnesRemoved)
+{
+    std::string damaged;
+    std::string empty;
+    for (std::string* path : {&damaged, &empty}) {
+        PointJournal journal;
+        ASSERT_TRUE(journal.Open(Folder()).Ok());
+        *path = journal.JournalPath();
+    }
+    Write(damaged, "not a journal at all");
+    std::vector<kav::FoundJournal> found = FindDeadJournals(Folder(), "");
+    ASSERT_EQ(found.size(), 2u);
+    for (kav::FoundJournal& journal : found) {
+        JournalRead::State state;
+        Read(journal.JournalPath(), &state);
+        if (journal.JournalPath() == damaged) {
+            EXPECT_EQ(state, JournalRead::Damaged);
+            journal.MoveAside();
+        } else {
+            EXPECT_EQ(state, JournalRead::Empty);
+            journal.Remove();
+        }
+    }
+    EXPECT_TRUE(FindDeadJournals(Folder(), "").empty());
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(Folder()))
+        left.push_back(entry.path().filename().string());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind("damaged-", 0), 0u);
+    EXPECT_EQ(Bytes(Folder() + "/" + left[0]), "not a journal at all");
+}
+
+TEST_F(JournalTest, AFolderThatCannotBeMadeIsReported)
+{
+    fs::create_directories(m_folder.parent_path().parent_path());
+    Write(m_folder.parent_path().string(), "a file where the folder should be");
+    PointJournal journal;
+    const kav::FileResult opened = journal.Open(Folder());
+    EXPECT_EQ(opened.error, ENOTDIR);
+    EXPECT_EQ(opened.step, kav::FileStep::CreateFolder);
+    EXPECT_FALSE(journal.IsOpen());
+    journal.Record(PointChange::Append({1, 1}), {}); // and recording is a no-op
+}
