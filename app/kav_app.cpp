@@ -1,18 +1,27 @@
 #include "app/kav_app.h"
 
 #include "app/main_frame.h"
+#include "app/memory_limit.h"
+#include "app/termination_signals.h"
 #include "exchange/file_errors.h"
 #include "res/strings.h"
+#include "view/kav_view.h"
+#include "view/point_journal.h"
 #include "view/user_prompts.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSessionManager>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
@@ -110,8 +119,90 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     }
 
     m_frame = std::make_unique<CMainFrame>(*this, m_prompts);
+    StartJournal();
     m_frame->show();
+    // Once the window is up, and before the user can draw.
+    QTimer::singleShot(0, this, &CKavApp::OfferRecovery);
     return true;
+}
+
+QString CKavApp::JournalFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/kav");
+}
+
+PointJournal* CKavApp::Journal() const
+{
+    return m_journal && m_journal->IsOpen() ? m_journal.get() : nullptr;
+}
+
+void CKavApp::StartJournal()
+{
+    m_journal = std::make_unique<PointJournal>();
+    const auto unavailable = [this](const FileResult& failure) {
+        m_frame->GetStatusBar()->showMessage(ui::kRecoveryUnavailableText.arg(SystemErrorReason(failure)));
+    };
+    const FileResult opened = m_journal->Open(QFile::encodeName(JournalFolder()).toStdString());
+    if (!opened.Ok()) {
+        unavailable(opened);
+        return;
+    }
+    m_frame->View()->SetJournal(m_journal.get());
+    connect(m_frame->View(), &CKavView::JournalFailed, this, unavailable);
+    // What the kernel has is kept on disk too, and kept for the next start.
+    m_signals = std::make_unique<CTerminationSignals>([this] { m_journal->Sync(); });
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+            m_sessionEnding = true;
+            m_journal->Sync();
+        });
+    }
+}
+
+void CKavApp::OnMainFrameClose()
+{
+    if (m_journal && !m_sessionEnding) {
+        m_frame->View()->SetJournal(nullptr);
+        m_journal->Discard();
+    }
+}
+
+void CKavApp::OfferRecovery()
+{
+    PointJournal* journal = Journal();
+    if (!journal || !m_frame)
+        return;
+    // Only the newest figure is offered; the journals after it stay for a
+    // later start.
+    for (FoundJournal& found : FindDeadJournals(QFile::encodeName(JournalFolder()).toStdString(), journal->Id())) {
+        auto points = std::make_unique<PointStore>(&ReallocateWithinMemory);
+        const JournalRead read = ReadJournal(found.JournalPath(), *points);
+        if (read.state == JournalRead::Damaged)
+            found.MoveAside();
+        if (read.state == JournalRead::Empty)
+            found.Remove();
+        if (read.state != JournalRead::Recovered)
+            continue;
+        const QLocale locale;
+        const QString when = locale.toString(QDateTime::fromSecsSinceEpoch(found.Modified()),
+                                             QStringLiteral("d.M.yyyy HH:mm"));
+        const QString count = locale.toString(qlonglong(points->ActivePoints().size()));
+        CKavView* view = m_frame->View();
+        if (!m_prompts.AskYesNo(m_frame.get(), ui::kRecoverText.arg(when, count), ui::kRecoverCaption)) {
+            found.Remove();
+            return;
+        }
+        if (view->Apply(PointChange::Recovered(*points))) {
+            if (!journal->Adopt(found, read, view->Store().ActivePoints()).Ok())
+                m_frame->GetStatusBar()->showMessage(
+                    ui::kRecoveryUnavailableText.arg(SystemErrorReason(journal->Failure())));
+            view->update();
+        }
+        return;
+    }
 }
 
 QStringList CKavApp::RecentFiles()

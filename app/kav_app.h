@@ -14,7 +14,9 @@ class QIcon;
 namespace kav {
 
 class CMainFrame;
+class CTerminationSignals;
 class CUserPrompts;
+class PointJournal;
 
 // The program's icon, at every size the package installs.
 QIcon AppIcon();
@@ -41,6 +43,15 @@ public:
     int ExitCode() const { return m_exitCode; }
 
     CMainFrame* MainFrame() const { return m_frame.get(); }
+    // Where the recovery journals live: $XDG_STATE_HOME/kav, or
+    // ~/.local/state/kav.
+    static QString JournalFolder();
+    // This instance's journal; nullptr when recovery is not available.
+    PointJournal* Journal() const;
+
+    // The main window closes as the user asked: nothing is kept to recover,
+    // unless the desktop's session is ending.
+    void OnMainFrameClose();
     const CKavDoc& Document() const { return m_doc; }
     static QStringList RecentFiles();
 
@@ -48,9 +59,17 @@ public:
 
 private:
     void AddToRecentFiles(const QString& path);
+    void StartJournal();
+    // Offers the figure of the newest journal that an instance no longer
+    // running left behind.
+    void OfferRecovery();
 
     CUserPrompts& m_prompts;
     CKavDoc m_doc;
+    // Declared before the frame, whose view records into it until it goes.
+    std::unique_ptr<PointJournal> m_journal;
+    std::unique_ptr<CTerminationSignals> m_signals;
+    bool m_sessionEnding = false;
     std::unique_ptr<CMainFrame> m_frame;
     int m_exitCode = 0;
 };

@@ -47,6 +47,12 @@ CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     resize(640, 480);
 }
 
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    m_app.OnMainFrameClose();
+    QMainWindow::closeEvent(event);
+}
+
 QStatusBar* CMainFrame::GetStatusBar() const
 {
     return statusBar();

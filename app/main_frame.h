@@ -24,6 +24,9 @@ public:
     // The readout pane with the given indicator id (61204 to 61206).
     QLabel* Pane(int indicatorId) const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void CreateActions();
     void CreateMenus();

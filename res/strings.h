@@ -88,6 +88,13 @@ inline const QString kNoPointsCaption = QStringLiteral("Brak punktów");
 inline const QString kReplaceText = QStringLiteral("Czy usunąć isniejące punkty?");
 inline const QString kReplaceCaption = QStringLiteral("Usunąć?");
 
+// Recovery after a fault: %1 is when the journal was last written, %2 the
+// number of points; %1 below is the reason.
+inline const QString kRecoverText
+    = QStringLiteral("Program zakończył pracę nieoczekiwanie (%1). Przywrócić narysowane punkty (%2)?");
+inline const QString kRecoverCaption = QStringLiteral("Przywrócić?");
+inline const QString kRecoveryUnavailableText = QStringLiteral("Przywracanie rysunku po awarii jest niedostępne. %1");
+
 // File errors: %1 is the file, %2 the reason.
 inline const QString kOpenFailedText = QStringLiteral("Nie można otworzyć pliku „%1”.\n%2");
 inline const QString kOpenFailedCaption = QStringLiteral("Błąd odczytu");

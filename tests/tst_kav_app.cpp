@@ -4,7 +4,10 @@
 #include "app/main_frame.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
+#include "view/point_journal.h"
 
+#include <QDir>
+#include <QStatusBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +35,33 @@ class TestKavApp : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_state;
+
+    // A journal that an instance left when it died, holding `points`.
+    static std::string LeaveJournal(const std::vector<kav::Point>& points)
+    {
+        kav::PointJournal journal;
+        if (!journal.Open(Folder()).Ok())
+            qFatal("no journal");
+        kav::PointStore store;
+        for (const kav::Point& p : points) {
+            if (!store.AppendPoint(p))
+                qFatal("no room");
+            journal.Record(kav::PointChange::Append(p), store.ActivePoints());
+        }
+        return journal.JournalPath();
+    }
+    static void SetModified(const std::string& path, const QDateTime& when)
+    {
+        QFile file(QString::fromStdString(path));
+        if (!file.open(QIODevice::ReadWrite) || !file.setFileTime(when, QFileDevice::FileModificationTime))
+            qFatal("cannot set the time of %s", path.c_str());
+    }
+    static std::string Folder() { return QFile::encodeName(CKavApp::JournalFolder()).toStdString(); }
+    static QStringList Journals()
+    {
+        return QDir(CKavApp::JournalFolder()).entryList(QDir::Files, QDir::Name);
+    }
 
     QString MakeFile(const QString& name, const QByteArray& contents)
     {
@@ -48,6 +78,12 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         // Settings go to a temporary folder, not to the user's profile.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+    }
+    // Each test sees only its own recovery journals.
+    void init()
+    {
+        m_state = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_state->path()));
     }
 
     void startsWithAnEmptyWindow()
@@ -167,7 +203,100 @@ private Q_SLOTS:
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
         QVERIFY(app.MainFrame()->View()->Apply(kav::PointChange::Append({1, 1})));
+        QVERIFY(!Journals().isEmpty());
         QVERIFY(app.MainFrame()->close());
+        QVERIFY(prompts.asked.isEmpty());
+        QCOMPARE(Journals(), QStringList()); // nothing to recover after a normal close
+    }
+
+    // After a fault, the next start offers the figure once; what holds
+    // nothing or cannot be read is never offered, and neither is the
+    // journal of an instance that still runs.
+    void aDeadInstancesFigureIsOffered_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<int>("journalsLeft"); // besides the new instance's own
+        QTest::newRow("Tak") << "dead" << true << true << 3 << 0;
+        QTest::newRow("Nie") << "dead" << false << true << 0 << 0;
+        QTest::newRow("holds no points") << "empty" << true << false << 0 << 0;
+        QTest::newRow("damaged") << "damaged" << true << false << 0 << 1; // moved aside
+        QTest::newRow("still running") << "alive" << true << false << 0 << 2;
+        QTest::newRow("two dead: the newest") << "two" << true << true << 3 << 2;
+    }
+    void aDeadInstancesFigureIsOffered()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, yes);
+        QFETCH(bool, asked);
+        QFETCH(int, points);
+        QFETCH(int, journalsLeft);
+        const std::vector<kav::Point> figure{{10, 10}, {200, 30}, {10, 10}};
+        std::unique_ptr<kav::PointJournal> alive;
+        if (kind == "alive") {
+            alive = std::make_unique<kav::PointJournal>();
+            QVERIFY(alive->Open(Folder()).Ok());
+            alive->Record(kav::PointChange::Append({1, 1}), std::vector<kav::Point>{{1, 1}});
+        }
+        if (kind == "two")
+            SetModified(LeaveJournal({{5, 5}}), QDateTime(QDate(2026, 1, 1), QTime(8, 0)));
+        if (kind != "alive") {
+            const std::string path = LeaveJournal(kind == "empty" ? std::vector<kav::Point>{} : figure);
+            if (kind == "damaged")
+                QVERIFY(QFile::resize(QString::fromStdString(path), 30));
+            SetModified(path, QDateTime(QDate(2026, 12, 7), QTime(15, 20)));
+        }
+
+        ScriptedPrompts prompts;
+        prompts.yesNo = {yes};
+        CKavApp app(prompts);
+        QVERIFY(app.InitInstance(CommandLine({})));
+        QTest::qWait(50);
+        const QStringList expected = asked ? QStringList{QStringLiteral("question")} : QStringList();
+        QCOMPARE(prompts.Kinds(), expected);
+        if (asked) {
+            QCOMPARE(prompts.asked[0].caption, QStringLiteral("Przywrócić?"));
+            QCOMPARE(prompts.asked[0].text, QStringLiteral("Program zakończył pracę nieoczekiwanie (7.12.2026 "
+                                                           "15:20). Przywrócić narysowane punkty (3)?"));
+        }
+        const auto shown = app.MainFrame()->View()->Store().ActivePoints();
+        QCOMPARE(int(shown.size()), points);
+        if (points > 0) {
+            QVERIFY(std::equal(shown.begin(), shown.end(), figure.begin()));
+            // The recovered journal is this instance's own now.
+            kav::PointStore own;
+            QCOMPARE(kav::ReadJournal(app.Journal()->JournalPath(), own).state, kav::JournalRead::Recovered);
+            QCOMPARE(own.ActivePoints().size(), figure.size());
+        }
+        QCOMPARE(Journals().size(), 2 + journalsLeft); // its journal and lock, and what stays
+        // A third start has nothing more to ask about this one.
+        QVERIFY(app.MainFrame()->close());
+        if (alive)
+            alive->Discard();
+        ScriptedPrompts again;
+        CKavApp third(again);
+        QVERIFY(third.InitInstance(CommandLine({})));
+        QTest::qWait(50);
+        QCOMPARE(again.Kinds(), kind == "two" ? QStringList{QStringLiteral("question")} : QStringList());
+    }
+
+    // Without a folder for the journal, the editor works as before and says
+    // so once, in the status bar.
+    void aJournalFolderThatCannotBeMadeIsToldOnce()
+    {
+        QFile blocker(m_state->filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(blocker.fileName()));
+        ScriptedPrompts prompts;
+        CKavApp app(prompts);
+        QVERIFY(app.InitInstance(CommandLine({})));
+        QCOMPARE(app.MainFrame()->GetStatusBar()->currentMessage(),
+                 QStringLiteral("Przywracanie rysunku po awarii jest niedostępne. Część ścieżki nie jest katalogiem."));
+        QVERIFY(!app.Journal());
+        QTest::mouseClick(app.MainFrame()->View(), Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(app.MainFrame()->View()->Store().ActivePoints().size(), std::size_t{1});
         QVERIFY(prompts.asked.isEmpty());
     }
 };

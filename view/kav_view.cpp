@@ -71,6 +71,7 @@ bool CKavView::Apply(const PointChange& change)
         change.kind == Kind::Clear ? m_store.ClearPoints() : m_store.RemoveLastPoint();
         break;
     case Kind::ReplaceAll:
+    case Kind::Recovered:
         // The index forgets before the old points go; a refusal only costs
         // it a rebuild.
         PointsWillChange(0);

@@ -13,6 +13,7 @@ struct PointChange {
         Clear, // New
         ReplaceAll, // an Open that replaces, or a recovery
         AppendAll, // an Open that appends
+        Recovered, // the figure of a dead instance's journal, which the caller adopts
     };
 
     Kind kind = Kind::Append;
@@ -24,6 +25,7 @@ struct PointChange {
     static PointChange Clear() { return {Kind::Clear, {}, nullptr}; }
     static PointChange ReplaceAll(PointStore& donor) { return {Kind::ReplaceAll, {}, &donor}; }
     static PointChange AppendAll(PointStore& donor) { return {Kind::AppendAll, {}, &donor}; }
+    static PointChange Recovered(PointStore& donor) { return {Kind::Recovered, {}, &donor}; }
 
     // Whether it takes many points at once; the journal then writes the
     // whole figure anew instead of a record.

@@ -483,7 +483,7 @@ bool PointJournal::WriteRecord(PointChange::Kind kind, Point point)
 
 void PointJournal::Record(const PointChange& change, std::span<const Point> after)
 {
-    if (m_fd < 0)
+    if (m_fd < 0 || change.kind == PointChange::Kind::Recovered) // Adopt records that
         return;
     std::unique_lock lock(m_mutex);
     if (!m_failure.Ok())
