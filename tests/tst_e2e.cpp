@@ -46,6 +46,15 @@ class TestEndToEnd : public QObject {
         }
         return process.readAllStandardOutput();
     }
+    // The program's environment, with settings and recovery journals of
+    // `name`'s own, which no other scenario sees.
+    QProcessEnvironment ProgramEnvironment(const QString& name) const
+    {
+        QProcessEnvironment env = m_env;
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(name + QStringLiteral("/config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), m_home.filePath(name + QStringLiteral("/state")));
+        return env;
+    }
     QByteArray Xdotool(const QStringList& arguments) { return Tool(QStringLiteral("xdotool"), arguments); }
 
     QImage Screenshot()
@@ -215,7 +224,7 @@ private Q_SLOTS:
     void drawCloseSaveOpenAndListAFigure()
     {
         QProcess kav;
-        kav.setProcessEnvironment(m_env);
+        kav.setProcessEnvironment(ProgramEnvironment(QStringLiteral("draw")));
         kav.start(QStringLiteral(KAV_BINARY), {});
         QVERIFY(kav.waitForStarted());
 
@@ -329,7 +338,7 @@ private Q_SLOTS:
     // window waits for none of them, and the figure survives each.
     void hostileFilesNeverCostTheFigure()
     {
-        QProcessEnvironment env = m_env;
+        QProcessEnvironment env = ProgramEnvironment(QStringLiteral("hostile"));
         // Memory for about 1.8 million points only.
         env.insert(QStringLiteral("KAV_MEMORY_AVAILABLE_MB"), QStringLiteral("270"));
         QProcess kav;
@@ -385,6 +394,98 @@ private Q_SLOTS:
 
         kav.terminate();
         QVERIFY(kav.waitForFinished(10000));
+    }
+
+    // Plik, then Wyjście: the open menu takes the key, not the window.
+    void Quit(const QString& window)
+    {
+        Xdotool({"windowfocus", "--sync", window});
+        Xdotool({"key", "alt+p"});
+        QTest::qWait(300);
+        Xdotool({"key", "w"});
+    }
+
+    // Starts the program with the journals of `env`; returns its window.
+    QString Start(QProcess& kav, const QProcessEnvironment& env)
+    {
+        kav.setProcessEnvironment(env);
+        kav.start(QStringLiteral(KAV_BINARY), {});
+        if (!kav.waitForStarted())
+            return {};
+        return WaitForWindow(QStringLiteral("^KAV Edytor$"));
+    }
+
+    // No fault of the program's own loses the figure: killed, it comes back
+    // at the next start; ended by SIGTERM, likewise; declined, it is gone;
+    // closed normally, nothing is left to offer.
+    void aFaultNeverLosesTheFigure()
+    {
+        const QProcessEnvironment env = ProgramEnvironment(QStringLiteral("fault"));
+        const QString journals = env.value(QStringLiteral("XDG_STATE_HOME")) + QStringLiteral("/kav");
+        const QString saved = m_home.filePath(QStringLiteral("recovered.txt"));
+        const QString recover = QString::fromUtf8("^Przywrócić\\?$");
+        QPoint origin;
+        {
+            QProcess kav;
+            const QString window = Start(kav, env);
+            QVERIFY2(!window.isEmpty(), "the main window did not appear");
+            QTest::qWait(500);
+            origin = ViewOrigin(window);
+            QVERIFY2(!origin.isNull(), "no white drawing area found");
+            for (const QPoint p : {QPoint(40, 40), QPoint(240, 60), QPoint(140, 200), QPoint(300, 220)})
+                Click(origin + p);
+            Keys(window, {"alt+c"}); // Cofnij takes back the last one
+            QTest::qWait(200);
+            kav.kill(); // SIGKILL: nothing runs in the program after this
+            QVERIFY(kav.waitForFinished(10000));
+            QCOMPARE(kav.exitStatus(), QProcess::CrashExit);
+        }
+        {
+            QProcess kav;
+            const QString window = Start(kav, env);
+            QVERIFY2(!window.isEmpty(), "the main window did not appear after the kill");
+            AnswerYes(QString::fromUtf8("Przywrócić?")); // Tak is the default
+            QTest::qWait(300);
+            // The figure is back: saved through the real dialogs, space and
+            // click order, as the save-format dialog starts.
+            Keys(window, {"alt+p"});
+            Keys(window, {"s"});
+            QString formatId;
+            const QRect format = OtherWindow(window, &formatId);
+            QVERIFY2(format.isValid(), "the save-format dialog did not appear");
+            Click(format.topLeft() + QPoint(qRound(86 * format.width() / 177.0), qRound(184 * format.height() / 198.0)));
+            ChooseFile(QStringLiteral("Zachowaj jako"), saved);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(saved), 5000);
+            QFile file(saved);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("40 40 240 60 140 200"));
+            kav.terminate(); // the desktop logging out
+            QVERIFY(kav.waitForFinished(10000));
+            QCOMPARE(kav.exitStatus(), QProcess::CrashExit); // ended by the signal itself
+        }
+        {
+            QProcess kav;
+            const QString window = Start(kav, env);
+            QVERIFY2(!window.isEmpty(), "the main window did not appear after SIGTERM");
+            const QString box = WaitForWindow(recover);
+            QVERIFY2(!box.isEmpty(), "SIGTERM lost the figure");
+            Keys(box, {"Escape"}); // Nie
+            WaitUntilGone(recover);
+            Quit(window);
+            QVERIFY(kav.waitForFinished(10000));
+            QCOMPARE(kav.exitStatus(), QProcess::NormalExit);
+        }
+        {
+            QProcess kav;
+            const QString window = Start(kav, env);
+            QVERIFY2(!window.isEmpty(), "the main window did not appear the third time");
+            QTest::qWait(1500);
+            QVERIFY2(Xdotool({"search", "--name", recover}).trimmed().isEmpty(), "asked again after Nie");
+            Quit(window);
+            QVERIFY(kav.waitForFinished(10000));
+            QCOMPARE(kav.exitStatus(), QProcess::NormalExit);
+        }
+        QCOMPARE(QDir(journals).entryList(QDir::Files), QStringList()); // nothing left behind
     }
 };
 
