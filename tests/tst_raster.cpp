@@ -1,3 +1,4 @@
+#include "view/figure_picture.h"
 #include "view/raster.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,12 @@ TEST(Raster, EmptyInputAndEmptyCanvasDrawNothing)
     kav::Canvas none{nullptr, 0, 0, 0};
     kav::DrawPolyline(none, std::vector<Point>{{0, 0}, {1, 1}}, kBlack);
     kav::DrawEndMarker(none, {0, 0}, kBlack, kWhite);
+    // A picture sized to nothing at all, at the default density.
+    kav::FigurePicture picture;
+    picture.Resize(0, 0, 1.0);
+    const std::vector<Point> points{{0, 0}, {5, 5}};
+    EXPECT_TRUE(picture.Update(points, kav::FigurePicture::Clock::now()));
+    const kav::FigurePicture::Marker marker(picture, points.back());
 }
 
 TEST(Raster, SegmentsOfEveryDirectionFollowBresenham)

@@ -13,7 +13,7 @@ constexpr std::size_t kSlice = 8192;
 
 bool FigurePicture::Resize(int width, int height, double scale)
 {
-    if (width == m_width && height == m_height && scale == m_scale)
+    if (m_raster && width == m_width && height == m_height && scale == m_scale)
         return false;
     m_width = std::max(width, 0);
     m_height = std::max(height, 0);
