@@ -2,20 +2,25 @@
 #include "scripted_prompts.h"
 
 #include "exchange/file_errors.h"
+#include "exchange/point_file.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 
 #include <QDir>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <csignal>
+
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using kav::CKavView;
+using kav::FileHandle;
 using kav::Point;
 using kav::SaveFormat;
 
@@ -361,6 +366,66 @@ private Q_SLOTS:
         QVERIFY(m_prompts->progressBytes > 0);
         QCOMPARE(Stored(), (Points{{9, 9}}));
         QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question"}));
+    }
+
+    // A load lets events through, yet no command starts inside it: what the
+    // user does meanwhile is refused, and a drop waits for the load to end.
+    void noCommandStartsWhileALoadRuns()
+    {
+        const QByteArray fifo = QFile::encodeName(Path(QStringLiteral("slow")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const QString dropped = Path(QStringLiteral("dropped.txt"));
+        WriteAll(dropped, "7 8");
+        Store({{1, 1}});
+        // A drop whose Open is still queued when the load starts.
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(dropped)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &drop);
+        m_prompts->duringProgress = [&](int update) {
+            if (update == 1) {
+                QTest::qWait(50); // the queued drop comes now
+                QTest::mouseClick(m_view, Qt::LeftButton, {}, QPoint(50, 50));
+                m_view->OnPointsNew();
+                m_view->OnUndoPoint();
+                m_view->OnPointsOpen();
+                m_view->OnPointsSave();
+                m_view->OnShowCoords();
+                QDragEnterEvent again(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(m_view, &again);
+                QVERIFY(!again.isAccepted()); // and no new drag is taken
+            }
+            if (update == 3) { // the writer comes at last
+                QFile writer(QFile::decodeName(fifo));
+                QVERIFY(writer.open(QIODevice::WriteOnly));
+                writer.write("5 6");
+            }
+        };
+        m_prompts->openPaths = {QFile::decodeName(fifo)};
+        m_prompts->yesNo = {false, true}; // the pipe appends, the drop replaces
+        m_view->OnPointsOpen();
+        QCOMPARE(Stored(), (Points{{1, 1}, {5, 6}}));
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question"}));
+        QTRY_COMPARE(Stored(), (Points{{7, 8}}));
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question", "question"}));
+    }
+
+    // With no progress dialog to pump events, closing the window still ends
+    // a load that would never end by itself.
+    void closingTheWindowEndsALoadWithoutProgress()
+    {
+        const QByteArray fifo = QFile::encodeName(Path(QStringLiteral("silent")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const FileHandle writer(::open(fifo.constData(), O_RDWR)); // there, but silent
+        m_prompts->withProgress = false;
+        Store({{3, 3}});
+        m_view->show();
+        QTimer::singleShot(200, m_view, &QWidget::close);
+        Open(QFile::decodeName(fifo), true);
+        QVERIFY(!m_view->isVisible());
+        QCOMPARE(Stored(), (Points{{3, 3}}));
     }
 
     // One local file dropped on the view runs the Open command on it; any

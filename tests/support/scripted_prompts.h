@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 
 // Answers the program's questions from a script and records each one.
 class ScriptedPrompts final : public kav::CUserPrompts {
@@ -55,6 +56,8 @@ public:
     void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
 
     int cancelProgressAfter = -1; // updates before Cancel; never when negative
+    bool withProgress = true; // no progress object at all when false
+    std::function<void(int update)> duringProgress; // what the user does meanwhile
     int progressUpdates = 0;
     QString progressText; // of the last progress started
     qint64 progressTotal = 0; // likewise
@@ -63,6 +66,8 @@ public:
     {
         progressText = text;
         progressTotal = totalBytes;
+        if (!withProgress)
+            return nullptr;
         struct Progress final : kav::CProgress {
             ScriptedPrompts& owner;
             explicit Progress(ScriptedPrompts& o)
@@ -73,6 +78,8 @@ public:
             {
                 ++owner.progressUpdates;
                 owner.progressBytes = bytesRead;
+                if (owner.duringProgress)
+                    owner.duringProgress(owner.progressUpdates);
                 return owner.cancelProgressAfter < 0 || owner.progressUpdates <= owner.cancelProgressAfter;
             }
         };
