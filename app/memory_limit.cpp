@@ -42,7 +42,16 @@ Point* ReallocateWithinMemory(Point* points, std::size_t count)
     // Asked only when a buffer doubles, so reading the system's figure
     // each time costs nothing that matters.
     // A new store's first small buffer is always granted.
-    if (count > PointStore::kInitialCapacity && count > MemoryForPoints() / sizeof(Point))
+    if (count <= PointStore::kInitialCapacity)
+        return ReallocatePoints(points, count);
+    // Every other buffer that lives meanwhile counts too: an Open that
+    // appends holds the loaded points and the grown figure at once. The
+    // system's own figure already leaves out what they take.
+    const std::uint64_t others = PointBytesInUse() - PointArrayBytes(points);
+    const bool standIn = std::getenv("KAV_MEMORY_AVAILABLE_MB") != nullptr;
+    const std::uint64_t budget = MemoryForPoints() + (standIn ? 0 : others);
+    const std::uint64_t need = std::uint64_t{count} * sizeof(Point) + others;
+    if (need > budget)
         return nullptr;
     return ReallocatePoints(points, count);
 }

@@ -2,6 +2,7 @@
 #include "scripted_prompts.h"
 
 #include "exchange/file_errors.h"
+#include "app/memory_limit.h"
 #include "exchange/point_file.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
@@ -344,6 +345,38 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question", "warning"}));
         QVERIFY(m_prompts->asked.last().text.contains(QDir::toNativeSeparators(path)));
         QCOMPARE(Stored(), (Points{{1, 1}, {2, 2}}));
+    }
+
+    // The memory limit counts every buffer alive at once: appending keeps
+    // the loaded points beside the grown figure, replacing adopts them.
+    void theMemoryLimitCountsTheLoadedPointsToo_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("appending") << false << false;
+        QTest::newRow("replacing") << true << true;
+    }
+    void theMemoryLimitCountsTheLoadedPointsToo()
+    {
+        QFETCH(bool, replace);
+        QFETCH(bool, fits);
+        // 3 MiB for points: the figure's 1 MiB and the file's 1 MiB fit,
+        // the figure grown to 2 MiB with the file's beside it does not.
+        qputenv("KAV_MEMORY_AVAILABLE_MB", "259");
+        delete m_view;
+        m_view = new CKavView(*m_prompts, nullptr, &kav::ReallocateWithinMemory);
+        for (int i = 0; i < 70000; ++i)
+            QVERIFY(m_view->Apply(kav::PointChange::Append({i % 640, i / 640})));
+        QByteArray text;
+        for (int i = 0; i < 70000; ++i)
+            text += "1 2\n";
+        const QString path = Path(QStringLiteral("70000.txt"));
+        WriteAll(path, text);
+        Open(path, replace);
+        qunsetenv("KAV_MEMORY_AVAILABLE_MB");
+        QCOMPARE(m_prompts->Kinds().size(), fits ? 2 : 3);
+        QCOMPARE(m_view->Store().ActivePoints().size(), std::size_t{70000});
+        QCOMPARE(m_view->Store().ActivePoints().back(), fits ? (Point{1, 2}) : (Point{69999 % 640, 69999 / 640}));
     }
 
     // Devices that never end: the load runs until it is cancelled, with a

@@ -3,6 +3,7 @@
 #include "view/point_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -18,9 +19,13 @@ namespace kav {
 
 namespace {
 
+// What every array from here takes together, for limits that count them all.
+std::atomic<std::size_t> g_bytesInUse = 0;
+
 // In front of every array; 64 bytes keep the points cache-line aligned.
 struct Header {
     std::size_t bytes; // the whole block, header included
+    std::size_t asked; // what the points need of it, header included
     bool mapped;
 };
 constexpr std::size_t kHeader = 64;
@@ -34,9 +39,12 @@ Header* HeaderOf(Point* points)
     return reinterpret_cast<Header*>(reinterpret_cast<unsigned char*>(points) - kHeader);
 }
 
-Point* PointsOf(void* block, std::size_t bytes, bool mapped)
+// Takes over `block` for points; `old` is what the array took before, if
+// it was grown.
+Point* PointsOf(void* block, std::size_t bytes, std::size_t asked, std::size_t old, bool mapped)
 {
-    *static_cast<Header*>(block) = Header{bytes, mapped};
+    *static_cast<Header*>(block) = Header{bytes, asked, mapped};
+    g_bytesInUse += asked - old;
     // Points are implicit-lifetime objects: raw storage holds them.
     return reinterpret_cast<Point*>(static_cast<unsigned char*>(block) + kHeader);
 }
@@ -70,8 +78,9 @@ Point* ReallocateHeap(Point* points, std::size_t count)
     std::size_t bytes;
     if (!BytesFor(count, bytes))
         return nullptr;
+    const std::size_t old = points ? HeaderOf(points)->asked : 0;
     void* block = std::realloc(points ? HeaderOf(points) : nullptr, bytes);
-    return block ? PointsOf(block, bytes, false) : nullptr;
+    return block ? PointsOf(block, bytes, bytes, old, false) : nullptr;
 }
 
 Point* ReallocateMapped(Point* points, std::size_t count)
@@ -86,6 +95,7 @@ Point* ReallocateMapped(Point* points, std::size_t count)
     if (need > std::numeric_limits<std::size_t>::max() - unit)
         return nullptr;
     const std::size_t bytes = (need + unit - 1) / unit * unit;
+    const std::size_t old = points ? HeaderOf(points)->asked : 0;
     void* block = points == nullptr ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                                     : mremap(HeaderOf(points), HeaderOf(points)->bytes, bytes, MREMAP_MAYMOVE);
     if (block == MAP_FAILED)
@@ -93,7 +103,7 @@ Point* ReallocateMapped(Point* points, std::size_t count)
     // Huge pages spare most of the page faults of filling a large buffer.
     if (bytes >= kHugePage)
         madvise(block, bytes, MADV_HUGEPAGE);
-    return PointsOf(block, bytes, true);
+    return PointsOf(block, bytes, need, old, true);
 #else
     return ReallocateHeap(points, count);
 #endif
@@ -113,6 +123,7 @@ void FreePoints(Point* points)
     if (points == nullptr)
         return;
     Header* header = HeaderOf(points);
+    g_bytesInUse -= header->asked;
 #if KAV_HAVE_MMAP
     if (header->mapped) {
         munmap(header, header->bytes);
@@ -120,6 +131,16 @@ void FreePoints(Point* points)
     }
 #endif
     std::free(header);
+}
+
+std::size_t PointBytesInUse()
+{
+    return g_bytesInUse;
+}
+
+std::size_t PointArrayBytes(Point* points)
+{
+    return points ? HeaderOf(points)->asked : 0;
 }
 
 } // namespace kav

@@ -27,4 +27,9 @@ Point* ReallocatePoints(Point* points, std::size_t count);
 // Releases an array from any of the above; nullptr is ignored.
 void FreePoints(Point* points);
 
+// Bytes that all arrays from the above take now, and that `points` takes
+// (0 for nullptr).
+std::size_t PointBytesInUse();
+std::size_t PointArrayBytes(Point* points);
+
 } // namespace kav
