@@ -171,7 +171,8 @@ void BM_ShowListing(benchmark::State& state)
     state.counters["listing_chars"] = static_cast<double>(prompts.listingChars);
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_ShowListing)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+// 100M runs only in `make bench-large`.
+BENCHMARK(BM_ShowListing)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
 
 // A view of `count` points from a random walk, kept clear of the band
 // along the top and left edges where the click benchmarks click, drawn and
