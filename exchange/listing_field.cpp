@@ -100,6 +100,8 @@ std::optional<std::size_t> CListingField::Read(std::uint64_t from, char16_t* out
 {
     if (!m_edited)
         return m_index->Read(from, out, room);
+    if (from >= m_size)
+        return 0;
     std::size_t written = 0;
     auto piece = std::upper_bound(m_pieceStarts.begin(), m_pieceStarts.end(), from) - m_pieceStarts.begin() - 1;
     for (auto i = static_cast<std::size_t>(std::max<std::ptrdiff_t>(piece, 0)); i < m_pieces.size() && written < room;
@@ -502,6 +504,10 @@ bool CListingField::Move(QKeyEvent* event)
 
 void CListingField::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore(); // the dialog closes, without waiting for the index
+        return;
+    }
     WaitForIndex();
     if (event->matches(QKeySequence::SelectAll))
         SelectAll();
@@ -527,7 +533,7 @@ void CListingField::keyPressEvent(QKeyEvent* event)
                && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
         Replace(View(event->text()));
     else
-        event->ignore(); // Escape, for one, closes the dialog
+        event->ignore();
 }
 
 std::uint64_t CListingField::OffsetAt(QPoint pos) const
