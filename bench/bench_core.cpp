@@ -2,6 +2,7 @@
 
 #include "bench_data.h"
 #include "exchange/coordinate_format.h"
+#include "exchange/listing_index.h"
 
 #include <benchmark/benchmark.h>
 
@@ -123,3 +124,17 @@ void BM_AppendVector(benchmark::State& state)
 BENCHMARK(BM_AppendVector)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// The whole listing index, as the listing's thread builds it: how long
+// moving to the end, Ctrl+A or a first edit may wait just after opening.
+void BM_ListingIndex(benchmark::State& state)
+{
+    const auto points = kav::bench::RandomPoints(static_cast<std::size_t>(state.range(0)), 5);
+    for (auto _ : state) {
+        kav::ListingIndex index(points, 400, 300);
+        index.Build();
+        benchmark::DoNotOptimize(index.Size());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ListingIndex)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);

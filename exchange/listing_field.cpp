@@ -1,103 +1,588 @@
 #include "exchange/listing_field.h"
 
-#include "exchange/coord_listing.h"
-
-#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
-#include <QMimeData>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextLayout>
+#include <QTimer>
 
-#include <QElapsedTimer>
 #include <algorithm>
-#include <cstdio>
+#include <climits>
 
 namespace kav {
 
+namespace {
+
+constexpr int kMargin = 4; // as a text document's margin
+constexpr int kIndexPollMs = 20;
+
+qreal Advance(const QFont& font)
+{
+    return QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
+}
+
+std::u16string_view View(const QString& text)
+{
+    return {reinterpret_cast<const char16_t*>(text.constData()), static_cast<std::size_t>(text.size())};
+}
+
+// Qt's own entry text with its shortcut, as its text fields show it.
+QString EntryText(const char* text, QKeySequence::StandardKey key)
+{
+    return QCoreApplication::translate("QWidgetTextControl", text) + u'\t'
+        + QKeySequence(key).toString(QKeySequence::NativeText);
+}
+
+} // namespace
+
 CListingField::CListingField(QWidget* parent)
-    : QPlainTextEdit(parent)
+    : QAbstractScrollArea(parent)
+    , m_indexPoll(new QTimer(this))
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSizeF(this->font().pointSizeF());
     setFont(font);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAnywhere); // one long line of numbers
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setTabChangesFocus(true);
-    // An undo history of the whole listing would double its memory.
-    document()->setUndoRedoEnabled(false);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    m_indexPoll->setInterval(kIndexPollMs);
+    connect(m_indexPoll, &QTimer::timeout, this, &CListingField::OnIndexPoll);
+    SetListing({}, {});
 }
+
+CListingField::~CListingField() = default; // the jthread stops the index first
 
 void CListingField::SetListing(std::span<const Point> points, Point centre)
 {
+    m_indexer = {}; // stops and joins the build of the last index
     m_points = points;
-    m_centre = centre;
+    m_index = std::make_unique<ListingIndex>(points, centre.x, centre.y);
+    m_indexer = std::jthread([index = m_index.get()](std::stop_token stop) { index->Build(stop); });
+    m_indexPoll->start();
+    m_edited = false;
+    m_pieces.clear();
+    m_typed.clear();
+    m_caret = m_anchor = m_goalColumn = 0;
     m_columns = ColumnsThatFit();
-    Fill();
+    Relayout();
+    verticalScrollBar()->setValue(0);
 }
 
-// How many characters one line holds, by laying out a line of them the way
-// the field lays out its paragraphs. Before the field is first shown its
-// viewport has no size yet, so the width comes from the field's own.
+void CListingField::WaitForIndex() const
+{
+    if (m_indexer.joinable())
+        m_indexer.join();
+}
+
+// Until the index is full, lines beyond it are drawn blank and the scroll
+// bar stands on a guess.
+void CListingField::OnIndexPoll()
+{
+    if (m_index->Complete()) {
+        m_indexPoll->stop();
+        WaitForIndex();
+        UpdateScrollBar();
+    }
+    viewport()->update();
+}
+
+std::uint64_t CListingField::Size() const
+{
+    return m_edited ? m_size : m_index->Size();
+}
+
+std::optional<std::size_t> CListingField::Read(std::uint64_t from, char16_t* out, std::size_t room) const
+{
+    if (!m_edited)
+        return m_index->Read(from, out, room);
+    if (from >= m_size)
+        return 0;
+    std::size_t written = 0;
+    auto piece = std::upper_bound(m_pieceStarts.begin(), m_pieceStarts.end(), from) - m_pieceStarts.begin() - 1;
+    for (auto i = static_cast<std::size_t>(std::max<std::ptrdiff_t>(piece, 0)); i < m_pieces.size() && written < room;
+         ++i) {
+        const Piece& p = m_pieces[i];
+        const std::uint64_t skip = from + written - m_pieceStarts[i];
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(p.length - skip, room - written));
+        if (p.typed)
+            std::copy_n(m_typed.data() + p.from + skip, take, out + written);
+        else
+            m_index->Read(p.from + skip, out + written, take);
+        written += take;
+    }
+    return written;
+}
+
+QString CListingField::Text(std::uint64_t from, std::uint64_t to) const
+{
+    QString text(static_cast<qsizetype>(to - from), Qt::Uninitialized);
+    const std::size_t read = Read(from, reinterpret_cast<char16_t*>(text.data()), text.size()).value_or(0);
+    text.truncate(static_cast<qsizetype>(read));
+    return text;
+}
+
+// Puts `text` in place of the selection, and the caret after it.
+void CListingField::Replace(std::u16string_view text)
+{
+    WaitForIndex();
+    if (!m_edited) {
+        m_size = m_index->Size();
+        if (m_size > 0)
+            m_pieces.push_back({0, m_size, false});
+        m_edited = true;
+    }
+    const std::uint64_t from = SelectionStart();
+    const std::uint64_t to = SelectionEnd();
+    std::vector<Piece> pieces;
+    bool inserted = false;
+    auto insert = [&] {
+        inserted = true;
+        if (text.empty())
+            return;
+        // Typing on from the last typed character extends its piece.
+        if (!pieces.empty() && pieces.back().typed && pieces.back().from + pieces.back().length == m_typed.size())
+            pieces.back().length += text.size();
+        else
+            pieces.push_back({m_typed.size(), text.size(), true});
+        m_typed.append(text);
+    };
+    std::uint64_t at = 0;
+    for (const Piece& p : m_pieces) {
+        const std::uint64_t end = at + p.length;
+        if (end <= from) {
+            pieces.push_back(p);
+        } else if (at >= to) {
+            if (!inserted)
+                insert();
+            pieces.push_back(p);
+        } else {
+            if (at < from)
+                pieces.push_back({p.from, from - at, p.typed});
+            if (!inserted)
+                insert();
+            if (end > to)
+                pieces.push_back({p.from + (to - at), end - to, p.typed});
+        }
+        at = end;
+    }
+    if (!inserted)
+        insert();
+    m_pieces = std::move(pieces);
+    m_size = m_size - (to - from) + text.size();
+    m_caret = m_anchor = from + text.size();
+    Relayout();
+    MoveCaret(m_caret, false);
+}
+
+// The paragraphs, from the line breaks in what was typed.
+void CListingField::Relayout()
+{
+    m_pieceStarts.clear();
+    m_paragraphs.clear();
+    std::uint64_t at = 0;
+    std::uint64_t start = 0;
+    auto close = [&](std::uint64_t end) {
+        const std::int64_t line
+            = m_paragraphs.empty() ? 0 : m_paragraphs.back().firstLine + LinesOf(m_paragraphs.back());
+        m_paragraphs.push_back({start, end - start, line});
+    };
+    for (const Piece& p : m_pieces) {
+        m_pieceStarts.push_back(at);
+        for (std::uint64_t i = 0; p.typed && i < p.length; ++i) {
+            if (m_typed[p.from + i] == u'\n') {
+                close(at + i);
+                start = at + i + 1;
+            }
+        }
+        at += p.length;
+    }
+    close(m_edited ? at : 0);
+    UpdateScrollBar();
+    viewport()->update();
+}
+
+std::int64_t CListingField::LinesOf(const Paragraph& paragraph) const
+{
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>((paragraph.length + m_columns - 1) / m_columns));
+}
+
+// The last paragraph whose `field` is at most `key`. Before the first edit
+// the text is one paragraph, as long as the index says.
+template <class Key> CListingField::Paragraph CListingField::FindParagraph(Key key, Key Paragraph::*field) const
+{
+    if (!m_edited)
+        return {0, m_index->Size(), 0};
+    auto it = std::upper_bound(m_paragraphs.begin(), m_paragraphs.end(), key,
+                               [field](Key k, const Paragraph& p) { return k < p.*field; });
+    return *std::prev(it);
+}
+
+CListingField::Paragraph CListingField::ParagraphOfLine(std::int64_t line) const
+{
+    return FindParagraph(line, &Paragraph::firstLine);
+}
+
+CListingField::Paragraph CListingField::ParagraphAt(std::uint64_t offset) const
+{
+    return FindParagraph(offset, &Paragraph::start);
+}
+
+std::int64_t CListingField::LineCount() const
+{
+    const Paragraph last = m_edited ? m_paragraphs.back() : ParagraphOfLine(0);
+    return last.firstLine + LinesOf(last);
+}
+
+std::uint64_t CListingField::LineStart(std::int64_t line) const
+{
+    const Paragraph p = ParagraphOfLine(line);
+    return p.start + static_cast<std::uint64_t>(line - p.firstLine) * m_columns;
+}
+
+std::uint64_t CListingField::LineLength(std::int64_t line) const
+{
+    const Paragraph p = ParagraphOfLine(line);
+    const std::uint64_t start = LineStart(line);
+    return std::min<std::uint64_t>(m_columns, p.start + p.length - std::min(start, p.start + p.length));
+}
+
+// A caret at the end of a full line stands at the start of the next one,
+// except at the end of a paragraph.
+std::int64_t CListingField::LineOf(std::uint64_t offset) const
+{
+    const Paragraph p = ParagraphAt(offset);
+    const auto within = static_cast<std::int64_t>((offset - p.start) / m_columns);
+    return p.firstLine + std::min(within, LinesOf(p) - 1);
+}
+
+QString CListingField::LineText(std::int64_t line) const
+{
+    WaitForIndex();
+    const std::uint64_t start = LineStart(line);
+    return Text(start, start + LineLength(line));
+}
+
+QString CListingField::toPlainText() const
+{
+    WaitForIndex();
+    return Text(0, Size());
+}
+
+QString CListingField::SelectedText() const
+{
+    return Text(SelectionStart(), SelectionEnd());
+}
+
+void CListingField::SelectAll()
+{
+    WaitForIndex();
+    m_anchor = 0;
+    m_caret = Size();
+    viewport()->update();
+}
+
+// The clipboard's text is written only now, and only the selection.
+void CListingField::Copy()
+{
+    if (m_caret != m_anchor)
+        QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+void CListingField::Cut()
+{
+    Copy();
+    DeleteSelection();
+}
+
+void CListingField::Paste()
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    if (!text.isEmpty())
+        Replace(View(text));
+}
+
+void CListingField::DeleteSelection()
+{
+    if (m_caret != m_anchor)
+        Replace({});
+}
+
+QMenu* CListingField::CreateContextMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    const bool selected = m_caret != m_anchor;
+    auto add = [&](const char* name, const char* text, QKeySequence::StandardKey key, bool enabled, auto handler) {
+        QAction* action = menu->addAction(EntryText(text, key), this, handler);
+        action->setObjectName(QLatin1String(name));
+        action->setEnabled(enabled);
+    };
+    add("cut", "Cu&t", QKeySequence::Cut, selected, &CListingField::Cut);
+    add("copy", "&Copy", QKeySequence::Copy, selected, &CListingField::Copy);
+    add("paste", "&Paste", QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &CListingField::Paste);
+    QAction* remove = menu->addAction(QCoreApplication::translate("QWidgetTextControl", "Delete"), this,
+                                      &CListingField::DeleteSelection);
+    remove->setObjectName(QStringLiteral("delete"));
+    remove->setEnabled(selected);
+    menu->addSeparator();
+    add("selectAll", "Select All", QKeySequence::SelectAll, Size() > 0, &CListingField::SelectAll);
+    return menu;
+}
+
 int CListingField::ColumnsThatFit() const
 {
+    // Before the field is first shown its viewport has no size yet.
     const int viewportWidth
         = isVisible() ? viewport()->width() : contentsRect().width() - verticalScrollBar()->sizeHint().width();
-    // As the plain text layout takes it: the viewport less the margins.
-    const qreal width = viewportWidth - 2 * document()->documentMargin();
-    QTextLayout layout(QString(1024, u'0'), font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    line.setLineWidth(std::max<qreal>(width, 1));
-    layout.endLayout();
-    return std::max(1, line.textLength());
+    return std::max(1, static_cast<int>((viewportWidth - 2 * kMargin) / Advance(font())));
 }
 
-void CListingField::Fill()
+int CListingField::LineHeight() const
 {
-    const qsizetype paragraph = qsizetype{m_columns} * kLinesPerParagraph;
-    QString piece(paragraph, Qt::Uninitialized);
-    ListingWriter listing(m_points, m_centre.x, m_centre.y);
-    document()->clear();
-    QTextCursor cursor(document());
-    cursor.beginEditBlock(); // one change: the layout marks every paragraph for later
-    for (bool first = true; !listing.AtEnd(); first = false) {
-        const std::size_t written
-            = listing.Write(reinterpret_cast<char16_t*>(piece.data()), static_cast<std::size_t>(paragraph));
-        if (!first)
-            cursor.insertBlock();
-        cursor.insertText(QString::fromRawData(piece.constData(), static_cast<qsizetype>(written)));
-    }
-    cursor.endEditBlock();
-    setTextCursor(QTextCursor(document()));
+    return QFontMetrics(font()).lineSpacing();
+}
+
+int CListingField::RowsInView() const
+{
+    return std::max(1, (viewport()->height() - 2 * kMargin) / LineHeight());
+}
+
+void CListingField::UpdateScrollBar()
+{
+    const std::int64_t last = std::max<std::int64_t>(0, LineCount() - RowsInView());
+    verticalScrollBar()->setRange(0, static_cast<int>(std::min<std::int64_t>(last, INT_MAX)));
+    verticalScrollBar()->setPageStep(RowsInView());
+    verticalScrollBar()->setSingleStep(1);
 }
 
 void CListingField::resizeEvent(QResizeEvent* event)
 {
-    QPlainTextEdit::resizeEvent(event);
-    // The width first guessed may be off by the scroll bar's true size.
-    if (m_points.empty())
-        return;
-    const int columns = ColumnsThatFit();
-    if (columns != m_columns) {
-        m_columns = columns;
-        Fill();
+    QAbstractScrollArea::resizeEvent(event);
+    m_columns = ColumnsThatFit();
+    Relayout();
+}
+
+void CListingField::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+void CListingField::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const QFontMetricsF metrics(font());
+    const qreal advance = Advance(font());
+    const int height = LineHeight();
+    const QPalette& colours = palette();
+    const std::int64_t top = verticalScrollBar()->value();
+    const std::int64_t lines = LineCount();
+    const std::uint64_t selectionStart = SelectionStart();
+    const std::uint64_t selectionEnd = SelectionEnd();
+    QString text(m_columns, Qt::Uninitialized);
+    for (int row = 0; kMargin + row * height < viewport()->height() && top + row < lines; ++row) {
+        const std::int64_t line = top + row;
+        const std::uint64_t start = LineStart(line);
+        const std::optional<std::size_t> read
+            = Read(start, reinterpret_cast<char16_t*>(text.data()), static_cast<std::size_t>(LineLength(line)));
+        if (!read)
+            continue; // the index is not there yet
+        const int y = kMargin + row * height;
+        // Before, in and after the selection.
+        const std::uint64_t marks[] = {start, std::clamp(selectionStart, start, start + *read),
+                                       std::clamp(selectionEnd, start, start + *read), start + *read};
+        for (int part = 0; part < 3; ++part) {
+            const auto from = static_cast<qsizetype>(marks[part] - start);
+            const auto count = static_cast<qsizetype>(marks[part + 1] - marks[part]);
+            if (count == 0)
+                continue;
+            const qreal x = kMargin + from * advance;
+            if (part == 1) {
+                painter.fillRect(QRectF(x, y, count * advance, height), colours.highlight());
+                painter.setPen(colours.highlightedText().color());
+            } else {
+                painter.setPen(colours.text().color());
+            }
+            painter.drawText(QPointF(x, y + metrics.ascent()), text.mid(from, count));
+        }
+    }
+    const std::int64_t caretLine = LineOf(m_caret);
+    if (hasFocus() && caretLine >= top && caretLine - top < RowsInView() + 1) {
+        const qreal x = kMargin + static_cast<qreal>(m_caret - LineStart(caretLine)) * advance;
+        painter.fillRect(QRectF(x, kMargin + (caretLine - top) * height, 1, height), colours.text());
     }
 }
 
-QMimeData* CListingField::createMimeDataFromSelection() const
+void CListingField::MoveCaret(std::uint64_t offset, bool extend, bool keepColumn)
 {
-    auto* data = new QMimeData;
-    QString text = textCursor().selectedText();
-    text.remove(QChar::ParagraphSeparator); // the breaks between paragraphs are the field's own
-    data->setText(text);
-    return data;
+    m_caret = std::min(offset, Size());
+    if (!extend)
+        m_anchor = m_caret;
+    const std::int64_t line = LineOf(m_caret);
+    if (!keepColumn)
+        m_goalColumn = m_caret - LineStart(line);
+    const int top = verticalScrollBar()->value();
+    if (line < top)
+        verticalScrollBar()->setValue(static_cast<int>(line));
+    else if (line >= top + RowsInView())
+        verticalScrollBar()->setValue(static_cast<int>(line - RowsInView() + 1));
+    viewport()->update();
+}
+
+// The caret's moves, each with Shift to extend the selection.
+bool CListingField::Move(QKeyEvent* event)
+{
+    enum Motion { Next, Previous, Down, Up, PageDown, PageUp, Home, End, Start, Finish };
+    static constexpr struct {
+        QKeySequence::StandardKey move;
+        QKeySequence::StandardKey select;
+        Motion motion;
+    } kMoves[] = {
+        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Next},
+        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Previous},
+        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Down},
+        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Up},
+        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, PageDown},
+        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, PageUp},
+        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Home},
+        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, End},
+        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Start},
+        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Finish},
+    };
+    for (const auto& move : kMoves) {
+        const bool extend = event->matches(move.select);
+        if (!extend && !event->matches(move.move))
+            continue;
+        const std::int64_t line = LineOf(m_caret);
+        auto toLine = [&](std::int64_t target) {
+            if (target < 0)
+                return std::uint64_t{0};
+            if (target >= LineCount())
+                return Size();
+            return LineStart(target) + std::min(m_goalColumn, LineLength(target));
+        };
+        const bool collapse = !extend && m_caret != m_anchor;
+        switch (move.motion) {
+        case Next:
+            MoveCaret(collapse ? SelectionEnd() : m_caret + 1, extend);
+            break;
+        case Previous:
+            MoveCaret(collapse ? SelectionStart() : m_caret - std::min<std::uint64_t>(m_caret, 1), extend);
+            break;
+        case Down:
+            MoveCaret(toLine(line + 1), extend, true);
+            break;
+        case Up:
+            MoveCaret(toLine(line - 1), extend, true);
+            break;
+        case PageDown:
+            MoveCaret(toLine(line + RowsInView()), extend, true);
+            break;
+        case PageUp:
+            MoveCaret(toLine(line - RowsInView()), extend, true);
+            break;
+        case Home:
+            MoveCaret(LineStart(line), extend);
+            break;
+        case End:
+            MoveCaret(LineStart(line) + LineLength(line), extend);
+            break;
+        case Start:
+            MoveCaret(0, extend);
+            break;
+        case Finish:
+            MoveCaret(Size(), extend);
+            break;
+        }
+        return true;
+    }
+    return false;
+}
+
+void CListingField::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore(); // the dialog closes, without waiting for the index
+        return;
+    }
+    WaitForIndex();
+    if (event->matches(QKeySequence::SelectAll))
+        SelectAll();
+    else if (event->matches(QKeySequence::Copy))
+        Copy();
+    else if (event->matches(QKeySequence::Cut))
+        Cut();
+    else if (event->matches(QKeySequence::Paste))
+        Paste();
+    else if (Move(event))
+        ;
+    else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        Replace(u"\n");
+    else if (event->key() == Qt::Key_Backspace || event->matches(QKeySequence::Delete)) {
+        if (m_caret == m_anchor) {
+            const bool back = event->key() == Qt::Key_Backspace;
+            if (back ? m_caret == 0 : m_caret == Size())
+                return;
+            m_anchor = back ? m_caret - 1 : m_caret + 1;
+        }
+        Replace({});
+    } else if (!event->text().isEmpty() && event->text().front().isPrint()
+               && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+        Replace(View(event->text()));
+    else
+        event->ignore();
+}
+
+std::uint64_t CListingField::OffsetAt(QPoint pos) const
+{
+    const std::int64_t line = std::clamp<std::int64_t>(
+        verticalScrollBar()->value() + (pos.y() - kMargin) / LineHeight(), 0, LineCount() - 1);
+    const auto column = static_cast<std::int64_t>(std::lround((pos.x() - kMargin) / Advance(font())));
+    return LineStart(line) + std::clamp<std::uint64_t>(std::max<std::int64_t>(column, 0), 0, LineLength(line));
+}
+
+void CListingField::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    WaitForIndex();
+    setFocus(Qt::MouseFocusReason);
+    MoveCaret(OffsetAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+// A drag past the top or the bottom scrolls as it selects.
+void CListingField::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint pos = event->position().toPoint();
+    if (pos.y() < 0)
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    else if (pos.y() >= viewport()->height())
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    MoveCaret(OffsetAt(pos), true);
+}
+
+void CListingField::contextMenuEvent(QContextMenuEvent* event)
+{
+    WaitForIndex();
+    std::unique_ptr<QMenu> menu(CreateContextMenu(this));
+    menu->exec(event->globalPos());
+}
+
+void CListingField::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void CListingField::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 } // namespace kav

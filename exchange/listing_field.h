@@ -1,49 +1,129 @@
 #pragma once
 
+#include "exchange/listing_index.h"
 #include "view/point_store.h"
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class QMenu;
+class QTimer;
 
 namespace kav {
 
 // The listing's text field: an editable, wrapping view of one long line of
 // coordinates that appears at once however long the line is.
 //
-// One paragraph of millions of characters would have to be laid out whole
-// before the first paint. So the field holds the line as paragraphs of whole
-// lines: in a fixed-pitch font every line holds the same number of
-// characters, so a paragraph of that many lines ends exactly where wrapping
-// would end a line anyway, and only the paragraphs in view are ever laid
-// out. The breaks between the paragraphs are taken out again on copy. The
-// text is written straight into the field, a paragraph at a time, so that
-// it exists once.
-class CListingField : public QPlainTextEdit {
+// In a fixed-pitch font every line holds the same number of characters, so
+// line k starts at character k * Columns(), and the field draws only the
+// lines in view, reading them from the points through a ListingIndex that a
+// thread fills meanwhile; what needs the whole length (the end, Ctrl+A, an
+// edit) waits for it. No copy of the text is kept: copying writes out the
+// selection when asked. Typed text is kept as edits over the listing (a
+// piece table), so typing costs what was typed, not the listing's size, and
+// the edits go when the field does.
+class CListingField : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
-    static constexpr int kLinesPerParagraph = 256;
-
     explicit CListingField(QWidget* parent = nullptr);
+    ~CListingField() override;
 
-    // Shows the listing of `points` relative to `centre`. The points are
-    // read again should the field's width change while they are shown.
+    // Shows the listing of `points` relative to `centre`, dropping any
+    // edits. The points must stay as they are while the field shows them.
     void SetListing(std::span<const Point> points, Point centre);
+
     // Characters per line, as the field lays them out now.
     int Columns() const { return m_columns; }
+    std::int64_t LineCount() const;
+    QString LineText(std::int64_t line) const;
+    QString toPlainText() const;
+    QString SelectedText() const;
+    std::uint64_t CaretPosition() const { return m_caret; }
+
+    void SelectAll();
+    void Copy();
+    void Cut();
+    void Paste();
+    void DeleteSelection();
+    // The context menu's entries, with Qt's own texts.
+    QMenu* CreateContextMenu(QWidget* parent);
 
 protected:
-    QMimeData* createMimeDataFromSelection() const override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // A run of the text: of the listing, or of what was typed.
+    struct Piece {
+        std::uint64_t from;
+        std::uint64_t length;
+        bool typed;
+    };
+    // The text between two line breaks that the user typed.
+    struct Paragraph {
+        std::uint64_t start;
+        std::uint64_t length;
+        std::int64_t firstLine;
+    };
+
+    void WaitForIndex() const;
+    void OnIndexPoll();
+    std::uint64_t Size() const;
+    std::optional<std::size_t> Read(std::uint64_t from, char16_t* out, std::size_t room) const;
+    QString Text(std::uint64_t from, std::uint64_t to) const;
+    void Replace(std::u16string_view text);
+    void Relayout();
+
+    std::int64_t LinesOf(const Paragraph& paragraph) const;
+    template <class Key> Paragraph FindParagraph(Key key, Key Paragraph::*field) const;
+    Paragraph ParagraphOfLine(std::int64_t line) const;
+    Paragraph ParagraphAt(std::uint64_t offset) const;
+    std::uint64_t LineStart(std::int64_t line) const;
+    std::uint64_t LineLength(std::int64_t line) const;
+    std::int64_t LineOf(std::uint64_t offset) const;
+
     int ColumnsThatFit() const;
-    void Fill();
+    int LineHeight() const;
+    int RowsInView() const;
+    void UpdateScrollBar();
+    void MoveCaret(std::uint64_t offset, bool extend, bool keepColumn = false);
+    bool Move(QKeyEvent* event);
+    std::uint64_t OffsetAt(QPoint pos) const;
+    std::uint64_t SelectionStart() const { return std::min(m_anchor, m_caret); }
+    std::uint64_t SelectionEnd() const { return std::max(m_anchor, m_caret); }
 
     std::span<const Point> m_points;
-    Point m_centre;
-    int m_columns = 0;
+    std::unique_ptr<ListingIndex> m_index;
+    mutable std::jthread m_indexer;
+    QTimer* m_indexPoll;
+
+    bool m_edited = false; // until the first edit the text is the listing
+    std::vector<Piece> m_pieces;
+    std::vector<std::uint64_t> m_pieceStarts;
+    std::u16string m_typed;
+    std::uint64_t m_size = 0;
+    std::vector<Paragraph> m_paragraphs;
+
+    int m_columns = 1;
+    std::uint64_t m_caret = 0;
+    std::uint64_t m_anchor = 0;
+    std::uint64_t m_goalColumn = 0; // kept by moves up and down
 };
 
 } // namespace kav

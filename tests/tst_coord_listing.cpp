@@ -1,9 +1,14 @@
 #include "exchange/coord_listing.h"
+#include "exchange/listing_index.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 using kav::FormatListing;
@@ -48,3 +53,104 @@ TEST_P(ListingInPieces, IsTheWholeListing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ListingInPieces, testing::Values(1, 2, 23, 47, 48, 49, 1000, 100000));
+
+// The index reads FormatListing's text a line at a time, for any number of
+// points per block and any line length.
+struct IndexCase {
+    const char* name;
+    std::vector<Point> points;
+    std::size_t maxBlocks;
+};
+
+std::vector<Point> Walk(int count, int spread)
+{
+    std::vector<Point> points;
+    for (int i = 0; i < count; ++i)
+        points.push_back({i * 7919 % spread - spread / 3, i * 104729 % (spread / 2 + 1)});
+    return points;
+}
+
+std::vector<Point> Extremes(int count)
+{
+    std::vector<Point> points;
+    for (int i = 0; i < count; ++i)
+        points.push_back({i % 2 == 0 ? kMin : kMax, i % 3 == 0 ? kMax : kMin});
+    return points;
+}
+
+const IndexCase kIndexCases[] = {
+    {"empty", {}, kav::ListingIndex::kMaxBlocks},
+    {"onePoint", {{200, 150}}, kav::ListingIndex::kMaxBlocks},
+    {"oneWholeBlock", Walk(64, 100000), kav::ListingIndex::kMaxBlocks},
+    {"oneBlockAndOnePoint", Walk(65, 100000), kav::ListingIndex::kMaxBlocks},
+    {"smallestBlocks", Walk(1000, 30), 1000},
+    {"longCoordinates", Extremes(500), 3},
+    {"fewBlocksOfManyPoints", Walk(5000, 4000001), 7},
+    {"oneBlock", Walk(3000, 999), 1},
+};
+
+class ListingIndexLines : public testing::TestWithParam<std::tuple<IndexCase, std::size_t>> { };
+
+TEST_P(ListingIndexLines, AreTheListingCutIntoLines)
+{
+    const auto& [c, columns] = GetParam();
+    const std::string oracle = FormatListing(c.points, 400, 300);
+    kav::ListingIndex index(c.points, 400, 300, c.maxBlocks);
+    EXPECT_TRUE(index.Build());
+    ASSERT_TRUE(index.Complete());
+    ASSERT_EQ(index.Size(), oracle.size());
+    std::u16string line(columns, u'?');
+    for (std::size_t from = 0; from < oracle.size() + columns; from += columns) {
+        const std::optional<std::size_t> read = index.Read(from, line.data(), columns);
+        ASSERT_TRUE(read.has_value()) << "from " << from;
+        const std::string expected = from < oracle.size() ? oracle.substr(from, columns) : "";
+        ASSERT_EQ(line.substr(0, *read), std::u16string(expected.begin(), expected.end())) << "from " << from;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ListingIndexLines,
+                         testing::Combine(testing::ValuesIn(kIndexCases),
+                                          testing::Values(std::size_t{3}, 46, 47, 48, 1000)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_"
+                                 + std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(ListingIndex, BeforeItsTableIsBuiltReadsOnlyTheFirstBlockAndGuessesTheSize)
+{
+    const std::vector<Point> points = Walk(5000, 4000001);
+    const std::string oracle = FormatListing(points, 0, 0);
+    kav::ListingIndex index(points, 0, 0, 50);
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_FALSE(index.Build(stop.get_token()));
+    EXPECT_FALSE(index.Complete());
+    EXPECT_NEAR(static_cast<double>(index.Size()), static_cast<double>(oracle.size()), oracle.size() * 0.05);
+    char16_t line[40];
+    ASSERT_EQ(index.Read(0, line, 40), std::optional<std::size_t>(40));
+    EXPECT_EQ(std::u16string(line, 40), std::u16string(oracle.begin(), oracle.begin() + 40));
+    EXPECT_EQ(index.Read(oracle.size() / 2, line, 40), std::nullopt);
+}
+
+// Read while another thread builds: each line is either not there yet, or
+// exactly the listing's.
+TEST(ListingIndex, ReadsWhatIsBuiltWhileItIsBeingBuilt)
+{
+    const std::vector<Point> points = Walk(200000, 4000001);
+    const std::string oracle = FormatListing(points, 7, -7);
+    kav::ListingIndex index(points, 7, -7, 2000);
+    std::jthread builder([&index] { index.Build(); });
+    char16_t line[50];
+    std::size_t read = 0;
+    for (std::size_t from = 0; from < oracle.size(); from += 50 * 997) {
+        const std::optional<std::size_t> got = index.Read(from, line, 50);
+        if (!got)
+            continue;
+        ++read;
+        const std::string expected = oracle.substr(from, 50);
+        ASSERT_EQ(std::u16string(line, *got), std::u16string(expected.begin(), expected.end())) << "from " << from;
+    }
+    builder.join();
+    EXPECT_TRUE(index.Complete());
+    EXPECT_GT(read, 0U);
+}
