@@ -2,6 +2,7 @@
 
 #include "app/main_frame.h"
 #include "res/strings.h"
+#include "view/kav_view.h"
 #include "view/user_prompts.h"
 
 #include <QCoreApplication>
@@ -64,13 +65,23 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     // further names and unknown switches are passed over with one warning.
     QByteArrayList files;
     QByteArrayList ignored;
+    QByteArrayList toOpen; // --open's files, read into the view
     bool help = false;
     bool version = false;
     bool options = true;
-    for (const QByteArray& argument : arguments.mid(1)) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray& argument = arguments.at(i);
         if (options && argument == "--")
             options = false;
-        else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
+        else if (options && (argument == "-o" || argument == "--open")) {
+            // The file is the next argument, as getopt takes it; a switch
+            // without one asks for nothing.
+            if (++i < arguments.size())
+                toOpen.append(arguments.at(i));
+        } else if (options && argument.startsWith("--open=")) {
+            if (argument.size() > 7)
+                toOpen.append(argument.mid(7));
+        } else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
             help = true;
         else if (options && (argument == "-v" || argument == "--version"))
             version = true;
@@ -86,6 +97,12 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     if (version) {
         std::printf("%s %s\n", qPrintable(ui::kAppName), qPrintable(ui::kVersion));
         return false;
+    }
+    // A launcher passes one file; with --open it goes to the view, and the
+    // plain start-up file is not taken as well.
+    if (!toOpen.isEmpty()) {
+        ignored += toOpen.mid(1) + files;
+        files.clear();
     }
     ignored += files.mid(1);
     if (!ignored.isEmpty())
@@ -108,6 +125,13 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
 
     m_frame = std::make_unique<CMainFrame>(*this, m_prompts);
     m_frame->show();
+    if (!toOpen.isEmpty()) {
+        // Once the event loop runs, so that the window is up under the
+        // command's questions, messages and progress.
+        const QString path = QFile::decodeName(toOpen.front());
+        QMetaObject::invokeMethod(
+            m_frame->View(), [view = m_frame->View(), path] { view->OpenPoints(path); }, Qt::QueuedConnection);
+    }
     return true;
 }
 

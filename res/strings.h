@@ -38,12 +38,15 @@ inline const QString kHelpText = QStringLiteral("Użycie: kav [opcje] [plik]\n"
                                                 "KAV Edytor: edytor łamanych na płaszczyźnie.\n"
                                                 "\n"
                                                 "Opcje:\n"
-                                                "  -h, --help     Wyświetla tę pomoc.\n"
-                                                "  -v, --version  Wyświetla wersję programu.\n"
+                                                "  -h, --help       Wyświetla tę pomoc.\n"
+                                                "  -v, --version    Wyświetla wersję programu.\n"
+                                                "  -o, --open PLIK  Po otwarciu okna wczytuje punkty z pliku PLIK,\n"
+                                                "                   tak jak polecenie Plik > Otwórz...\n"
                                                 "\n"
                                                 "Argumenty:\n"
-                                                "  plik           Plik otwierany przy starcie; dalsze nazwy\n"
-                                                "                 i nieznane opcje są pomijane.\n");
+                                                "  plik             Plik zapamiętywany przy starcie, bez wczytywania\n"
+                                                "                   punktów; dalsze nazwy i nieznane opcje są\n"
+                                                "                   pomijane.\n");
 inline const QString kIgnoredArgumentsText = QStringLiteral("kav: pominięto argumenty: %1");
 
 // Menu captions.

@@ -43,6 +43,8 @@ public:
     void OnPointsSave();
     void OnPointsOpen();
     void OnShowCoords();
+    // The Open command for a file already chosen: a drop, or --open.
+    void OpenPoints(const QString& path);
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
@@ -59,8 +61,6 @@ private:
     // The join rule: offers the earliest stored point near (x, y) and, on
     // Yes, appends a copy of it. True when it appended.
     bool FindNearPoint(int x, int y);
-    // The Open command for a file already chosen.
-    void OpenPoints(const QString& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // The points from `first` on are about to change other than by new
