@@ -83,6 +83,15 @@ void CMainFrame::CreateActions()
     m_actShowCoords = make(ui::kMenuShowCoords, ui::ID_SHOW_COORDS, QString());
     m_actUndo = make(ui::kMenuUndo, ui::ID_UNDO_POINT, QString());
     m_actAbout = make(ui::kMenuAbout, ui::ID_APP_ABOUT, ui::kPromptAbout);
+    // The platform's usual keys; they trigger the same actions as the menu.
+    m_actNew->setShortcuts(QKeySequence::New);
+    m_actOpen->setShortcuts(QKeySequence::Open);
+    m_actSave->setShortcuts(QKeySequence::Save);
+    // A platform without a Quit key (Windows, and Qt's offscreen one) still
+    // gets the one that the others use.
+    const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
+    m_actExit->setShortcuts(quit.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit);
+    m_actUndo->setShortcuts(QKeySequence::Undo);
 }
 
 void CMainFrame::CreateMenus()
