@@ -16,10 +16,21 @@ namespace {
 
 // The pane fits its blank text and the widest readout it will usually show,
 // and keeps that width.
-QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& blanks, const QString& widest)
+// A label's accessible name hides its text, so the text is also its
+// description.
+void SetPaneText(QLabel* pane, const QString& text)
 {
-    auto* pane = new QLabel(blanks, bar);
+    pane->setText(text);
+    pane->setAccessibleDescription(text);
+}
+
+QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& accessibleName, const QString& blanks,
+                 const QString& widest)
+{
+    auto* pane = new QLabel(bar);
     pane->setObjectName(name);
+    pane->setAccessibleName(accessibleName);
+    SetPaneText(pane, blanks);
     pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics metrics(bar->font());
     const int text = std::max(metrics.horizontalAdvance(blanks), metrics.horizontalAdvance(widest));
@@ -120,10 +131,10 @@ void CMainFrame::CreateStatusBar()
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
     bar->setSizeGripEnabled(false);
-    m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kIndicatorX, QStringLiteral("x=-123456"));
-    m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kIndicatorY, QStringLiteral("y=-123456"));
+    m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kPaneNameX, ui::kIndicatorX, QStringLiteral("x=-123456"));
+    m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kPaneNameY, ui::kIndicatorY, QStringLiteral("y=-123456"));
     // The store holds at most 2^30 - 1 points: ten digits.
-    m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kIndicatorCount,
+    m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kPaneNameCount, ui::kIndicatorCount,
                            QString::fromUtf8(ui::kReadoutCountA).arg(1073741823));
 }
 
@@ -146,9 +157,9 @@ void CMainFrame::DispatchTable()
 
 void CMainFrame::OnReadoutsChanged(const QString& x, const QString& y, const QString& count)
 {
-    m_paneX->setText(x);
-    m_paneY->setText(y);
-    m_paneCount->setText(count);
+    SetPaneText(m_paneX, x);
+    SetPaneText(m_paneY, y);
+    SetPaneText(m_paneCount, count);
 }
 
 } // namespace kav

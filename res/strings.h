@@ -72,6 +72,14 @@ inline const QString kIndicatorX = QString(15, u' ');
 inline const QString kIndicatorY = QString(15, u' ');
 inline const QString kIndicatorCount = QString(30, u' ');
 
+// What a screen reader calls the readout panes and the view; %1 is the
+// number of points.
+inline const QString kPaneNameX = QStringLiteral("Położenie x");
+inline const QString kPaneNameY = QStringLiteral("Położenie y");
+inline const QString kPaneNameCount = QStringLiteral("Liczba punktów");
+inline const QString kViewName = QStringLiteral("Obszar rysowania");
+inline const QString kViewDescription = QStringLiteral("Liczba punktów: %1");
+
 // Readouts; a leading space marks buffer A.
 inline constexpr const char* kReadoutX = "x=%1";
 inline constexpr const char* kReadoutY = "y=%1";

@@ -171,6 +171,12 @@ private Q_SLOTS:
         QCOMPARE(x->text(), QStringLiteral("x=12"));
         QCOMPARE(y->text(), QStringLiteral("y=34"));
         QCOMPARE(count->text(), QStringLiteral(" punktów: 0"));
+        // A screen reader gets a name, and the text as the description.
+        QCOMPARE((QStringList{x->accessibleName(), y->accessibleName(), count->accessibleName()}),
+                 (QStringList{QStringLiteral("Położenie x"), QStringLiteral("Położenie y"),
+                              QStringLiteral("Liczba punktów")}));
+        QCOMPARE((QStringList{x->accessibleDescription(), y->accessibleDescription(), count->accessibleDescription()}),
+                 (QStringList{x->text(), y->text(), count->text()}));
 
         m_frame->resize(900, 700);
         QTRY_COMPARE(m_frame->statusBar()->width(), m_frame->width());

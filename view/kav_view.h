@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 namespace kav {
 
 class CUserPrompts;
@@ -55,6 +57,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -69,6 +72,8 @@ private:
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
     void WakeIdle();
+    // The keyboard cursor: shown and moved by `by`, within the view.
+    void MoveKeyCursor(QPoint by);
 
     PointStore m_store;
     CUserPrompts& m_prompts;
@@ -76,6 +81,10 @@ private:
     bool m_drawing = false; // a redraw goes on in slices
     JoinIndex m_joinIndex;
     QTimer m_idle;
+    // Where the mouse last was, and the keyboard cursor while it shows.
+    std::optional<QPoint> m_mouseAt;
+    std::optional<QPoint> m_keyCursor;
+    std::size_t m_describedCount = 0; // the count in the accessible description
 };
 
 } // namespace kav
