@@ -14,8 +14,6 @@ namespace kav {
 
 namespace {
 
-// The pane fits its blank text and the widest readout it will usually show,
-// and keeps that width.
 // A label's accessible name hides its text, so the text is also its
 // description.
 void SetPaneText(QLabel* pane, const QString& text)
@@ -24,6 +22,8 @@ void SetPaneText(QLabel* pane, const QString& text)
     pane->setAccessibleDescription(text);
 }
 
+// The pane fits its blank text and the widest readout it will usually show,
+// and keeps that width.
 QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& accessibleName, const QString& blanks,
                  const QString& widest)
 {
