@@ -74,13 +74,23 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     // further names and unknown switches are passed over with one warning.
     QByteArrayList files;
     QByteArrayList ignored;
+    QByteArrayList toOpen; // --open's files, read into the view
     bool help = false;
     bool version = false;
     bool options = true;
-    for (const QByteArray& argument : arguments.mid(1)) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray& argument = arguments.at(i);
         if (options && argument == "--")
             options = false;
-        else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
+        else if (options && (argument == "-o" || argument == "--open")) {
+            // The file is the next argument, as getopt takes it; a switch
+            // without one asks for nothing.
+            if (++i < arguments.size())
+                toOpen.append(arguments.at(i));
+        } else if (options && argument.startsWith("--open=")) {
+            if (argument.size() > 7)
+                toOpen.append(argument.mid(7));
+        } else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
             help = true;
         else if (options && (argument == "-v" || argument == "--version"))
             version = true;
@@ -96,6 +106,12 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     if (version) {
         std::printf("%s %s\n", qPrintable(ui::kAppName), qPrintable(ui::kVersion));
         return false;
+    }
+    // A launcher passes one file; with --open it goes to the view, and the
+    // plain start-up file is not taken as well.
+    if (!toOpen.isEmpty()) {
+        ignored += toOpen.mid(1) + files;
+        files.clear();
     }
     ignored += files.mid(1);
     if (!ignored.isEmpty())
@@ -121,8 +137,13 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     m_frame = std::make_unique<CMainFrame>(*this, m_prompts);
     StartJournal();
     m_frame->show();
-    // Once the window is up, and before the user can draw.
-    QTimer::singleShot(0, this, &CKavApp::OfferRecovery);
+    // Once the window is up, and before the user can draw: first what a
+    // fault left to recover, then the file the command line named.
+    QTimer::singleShot(0, this, [this, toOpen] {
+        OfferRecovery();
+        if (!toOpen.isEmpty() && m_frame)
+            m_frame->View()->OpenFile(QFile::decodeName(toOpen.front()));
+    });
     return true;
 }
 

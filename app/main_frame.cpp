@@ -14,12 +14,23 @@ namespace kav {
 
 namespace {
 
+// A label's accessible name hides its text, so the text is also its
+// description.
+void SetPaneText(QLabel* pane, const QString& text)
+{
+    pane->setText(text);
+    pane->setAccessibleDescription(text);
+}
+
 // The pane fits its blank text and the widest readout it will usually show,
 // and keeps that width.
-QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& blanks, const QString& widest)
+QLabel* MakePane(QStatusBar* bar, const QString& name, const QString& accessibleName, const QString& blanks,
+                 const QString& widest)
 {
-    auto* pane = new QLabel(blanks, bar);
+    auto* pane = new QLabel(bar);
     pane->setObjectName(name);
+    pane->setAccessibleName(accessibleName);
+    SetPaneText(pane, blanks);
     pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics metrics(bar->font());
     const int text = std::max(metrics.horizontalAdvance(blanks), metrics.horizontalAdvance(widest));
@@ -89,6 +100,15 @@ void CMainFrame::CreateActions()
     m_actShowCoords = make(ui::kMenuShowCoords, ui::ID_SHOW_COORDS, QString());
     m_actUndo = make(ui::kMenuUndo, ui::ID_UNDO_POINT, QString());
     m_actAbout = make(ui::kMenuAbout, ui::ID_APP_ABOUT, ui::kPromptAbout);
+    // The platform's usual keys; they trigger the same actions as the menu.
+    m_actNew->setShortcuts(QKeySequence::New);
+    m_actOpen->setShortcuts(QKeySequence::Open);
+    m_actSave->setShortcuts(QKeySequence::Save);
+    // A platform without a Quit key (Windows, and Qt's offscreen one) still
+    // gets the one that the others use.
+    const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
+    m_actExit->setShortcuts(quit.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit);
+    m_actUndo->setShortcuts(QKeySequence::Undo);
 }
 
 void CMainFrame::CreateMenus()
@@ -117,10 +137,10 @@ void CMainFrame::CreateStatusBar()
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
     bar->setSizeGripEnabled(false);
-    m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kIndicatorX, QStringLiteral("x=-123456"));
-    m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kIndicatorY, QStringLiteral("y=-123456"));
+    m_paneX = MakePane(bar, QStringLiteral("paneX"), ui::kPaneNameX, ui::kIndicatorX, QStringLiteral("x=-123456"));
+    m_paneY = MakePane(bar, QStringLiteral("paneY"), ui::kPaneNameY, ui::kIndicatorY, QStringLiteral("y=-123456"));
     // The store holds at most 2^30 - 1 points: ten digits.
-    m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kIndicatorCount,
+    m_paneCount = MakePane(bar, QStringLiteral("paneCount"), ui::kPaneNameCount, ui::kIndicatorCount,
                            QString::fromUtf8(ui::kReadoutCountA).arg(1073741823));
 }
 
@@ -143,9 +163,9 @@ void CMainFrame::DispatchTable()
 
 void CMainFrame::OnReadoutsChanged(const QString& x, const QString& y, const QString& count)
 {
-    m_paneX->setText(x);
-    m_paneY->setText(y);
-    m_paneCount->setText(count);
+    SetPaneText(m_paneX, x);
+    SetPaneText(m_paneY, y);
+    SetPaneText(m_paneCount, count);
 }
 
 } // namespace kav

@@ -85,14 +85,14 @@ void CKavView::dropEvent(QDropEvent* event)
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    QMetaObject::invokeMethod(this, [this, path] { OpenDropped(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
 }
 
 // A drop that comes while a command runs waits for it to end.
-void CKavView::OpenDropped(const QString& path)
+void CKavView::OpenFile(const QString& path)
 {
     if (m_busy) {
-        QTimer::singleShot(kProgressStepMs, this, [this, path] { OpenDropped(path); });
+        QTimer::singleShot(kProgressStepMs, this, [this, path] { OpenFile(path); });
         return;
     }
     const QScopedValueRollback busy(m_busy, true);

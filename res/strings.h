@@ -38,12 +38,15 @@ inline const QString kHelpText = QStringLiteral("Użycie: kav [opcje] [plik]\n"
                                                 "KAV Edytor: edytor łamanych na płaszczyźnie.\n"
                                                 "\n"
                                                 "Opcje:\n"
-                                                "  -h, --help     Wyświetla tę pomoc.\n"
-                                                "  -v, --version  Wyświetla wersję programu.\n"
+                                                "  -h, --help       Wyświetla tę pomoc.\n"
+                                                "  -v, --version    Wyświetla wersję programu.\n"
+                                                "  -o, --open PLIK  Po otwarciu okna wczytuje punkty z pliku PLIK,\n"
+                                                "                   tak jak polecenie Plik > Otwórz...\n"
                                                 "\n"
                                                 "Argumenty:\n"
-                                                "  plik           Plik otwierany przy starcie; dalsze nazwy\n"
-                                                "                 i nieznane opcje są pomijane.\n");
+                                                "  plik             Plik zapamiętywany przy starcie, bez wczytywania\n"
+                                                "                   punktów; dalsze nazwy i nieznane opcje są\n"
+                                                "                   pomijane.\n");
 inline const QString kIgnoredArgumentsText = QStringLiteral("kav: pominięto argumenty: %1");
 
 // Menu captions.
@@ -68,6 +71,14 @@ inline const QString kPromptExit = QStringLiteral("Wyjście z programu.");
 inline const QString kIndicatorX = QString(15, u' ');
 inline const QString kIndicatorY = QString(15, u' ');
 inline const QString kIndicatorCount = QString(30, u' ');
+
+// What a screen reader calls the readout panes and the view; %1 is the
+// number of points.
+inline const QString kPaneNameX = QStringLiteral("Położenie x");
+inline const QString kPaneNameY = QStringLiteral("Położenie y");
+inline const QString kPaneNameCount = QStringLiteral("Liczba punktów");
+inline const QString kViewName = QStringLiteral("Obszar rysowania");
+inline const QString kViewDescription = QStringLiteral("Liczba punktów: %1");
 
 // Readouts; a leading space marks buffer A.
 inline constexpr const char* kReadoutX = "x=%1";

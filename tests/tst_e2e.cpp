@@ -57,6 +57,20 @@ class TestEndToEnd : public QObject {
     }
     QByteArray Xdotool(const QStringList& arguments) { return Tool(QStringLiteral("xdotool"), arguments); }
 
+    // Each run of the program keeps its settings and its state apart from
+    // every other run's.
+    QProcessEnvironment RunEnvironment(QProcessEnvironment env)
+    {
+        static int run = 0;
+        const QString dir = m_home.filePath(QStringLiteral("run%1").arg(++run));
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+            const QString path = dir + u'/' + QString::fromLatin1(name).toLower();
+            QDir().mkpath(path);
+            env.insert(QString::fromLatin1(name), path);
+        }
+        return env;
+    }
+
     QImage Screenshot()
     {
         const QByteArray ppm = Tool(QStringLiteral("import"), {"-window", "root", "ppm:-"});
@@ -183,7 +197,6 @@ private Q_SLOTS:
         m_env.insert(QStringLiteral("DISPLAY"), m_display);
         m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         m_env.insert(QStringLiteral("HOME"), m_home.path());
-        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
         QTRY_VERIFY_WITH_TIMEOUT(!Xdotool({"getdisplaygeometry"}).isEmpty(), 10000);
     }
@@ -216,6 +229,29 @@ private Q_SLOTS:
         AnswerYes(QString::fromUtf8("Usunąć?"));
     }
 
+    // Starts the program and finds its window and the view's top left corner.
+    void Start(QProcess& kav, const QStringList& arguments, const QProcessEnvironment& env, QString& window,
+               QPoint& origin)
+    {
+        kav.setProcessEnvironment(RunEnvironment(env));
+        kav.start(QStringLiteral(KAV_BINARY), arguments);
+        QVERIFY(kav.waitForStarted());
+        window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
+        QVERIFY2(!window.isEmpty(), "the main window did not appear");
+        QTest::qWait(500);
+        origin = ViewOrigin(window);
+        QVERIFY2(!origin.isNull(), "no white drawing area found");
+    }
+
+    // The file's contents once the program has written it.
+    QByteArray WrittenFile(const QString& path)
+    {
+        for (int i = 0; i < 50 && !QFile::exists(path); ++i)
+            QTest::qWait(100);
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(not written)");
+    }
+
     void WaitUntilGone(const QString& name)
     {
         QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--name", name}).trimmed().isEmpty(), 10000);
@@ -224,7 +260,7 @@ private Q_SLOTS:
     void drawCloseSaveOpenAndListAFigure()
     {
         QProcess kav;
-        kav.setProcessEnvironment(ProgramEnvironment(QStringLiteral("draw")));
+        kav.setProcessEnvironment(RunEnvironment(m_env));
         kav.start(QStringLiteral(KAV_BINARY), {});
         QVERIFY(kav.waitForStarted());
 
@@ -291,10 +327,7 @@ private Q_SLOTS:
         Click(unit(21, 164)); // "Kolejność odwrotna do kliknięć myszki"
         Click(unit(86, 184)); // OK
         ChooseFile(QStringLiteral("Zachowaj jako"), saved);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(saved), 5000);
-        QFile file(saved);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("60,60,160,240,260,80,60,60"));
+        QCOMPARE(WrittenFile(saved), QByteArray("60,60,160,240,260,80,60,60"));
 
         // Clear, then open the file back.
         Keys(window, {"alt+p"});
@@ -334,6 +367,76 @@ private Q_SLOTS:
         QCOMPARE(kav.exitCode(), 0);
     }
 
+    // Started by a file manager's "Open with", then only the keyboard: the
+    // five standard keys, and a closed figure drawn with the arrow keys.
+    void openWithThenTheKeyboardAlone()
+    {
+        const QString opened = m_home.filePath(QStringLiteral("opened.txt"));
+        QFile input(opened);
+        QVERIFY(input.open(QIODevice::WriteOnly));
+        input.write("100 50 300 60 200 150");
+        input.close();
+        QProcess kav;
+        QString window;
+        QPoint origin;
+        Start(kav, {"--open", opened}, m_env, window, origin);
+        if (QTest::currentTestFailed())
+            return;
+        // The keyboard cursor starts where the mouse was.
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 50), QString::number(origin.y() + 200)});
+        QTest::qWait(300);
+        QImage shot = ViewShot(origin);
+        QCOMPARE(Rgb(shot, {200, 55}), kBlack); // the file's points, at once
+        QCOMPARE(Rgb(shot, {250, 105}), kBlack);
+
+        Keys(window, {"ctrl+z"});
+        shot = ViewShot(origin);
+        QCOMPARE(Rgb(shot, {250, 105}), kWhite);
+        QCOMPARE(Rgb(shot, {200, 55}), kBlack);
+        Keys(window, {"ctrl+n"});
+        AnswerYes(QStringLiteral("Nowy"));
+        QTest::qWait(300);
+        QCOMPARE(Rgb(ViewShot(origin), {200, 55}), kWhite);
+
+        // From (50, 200) right, up, and back to the start, which asks to join.
+        const auto steps = [](const QString& key, int count) { return QStringList(count, key); };
+        Keys(window, QStringList{"space"} + steps("shift+Right", 20) + QStringList{"space"} + steps("shift+Up", 10));
+        shot = ViewShot(origin);
+        QVERIFY2(Rgb(shot, {255, 100}) != kWhite && Rgb(shot, {255, 100}) != kBlack, "no crosshair at the cursor");
+        QCOMPARE(Rgb(shot, {150, 200}), kBlack);
+        Keys(window, QStringList{"Return"} + steps("shift+Left", 20) + steps("shift+Down", 10) + QStringList{"space"});
+        AnswerYes(QString::fromUtf8("Połączyć?"));
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 400), QString::number(origin.y() + 280)});
+        QTest::qWait(300);
+        shot = ViewShot(origin);
+        shot.save(QDir::current().filePath(QStringLiteral("e2e-keyboard-figure.png")));
+        QCOMPARE(Rgb(shot, {250, 150}), kBlack);
+        QCOMPARE(Rgb(shot, {150, 150}), kBlack); // the closing segment
+        QCOMPARE(Rgb(shot, {255, 100}), kWhite); // the crosshair went with the mouse
+
+        const QString saved = m_home.filePath(QStringLiteral("keyboard.txt"));
+        Keys(window, {"ctrl+s"});
+        QString format;
+        QVERIFY2(OtherWindow(window, &format).isValid(), "the save-format dialog did not appear");
+        Keys(format, {"Return"}); // spaces, in the order of the points
+        ChooseFile(QStringLiteral("Zachowaj jako"), saved);
+        QCOMPARE(WrittenFile(saved), QByteArray("50 200 250 200 250 100 50 200"));
+
+        Keys(window, {"ctrl+o"});
+        ChooseFile(QString::fromUtf8("Otwórz"), opened);
+        AnswerYes(QString::fromUtf8("Usunąć?"));
+        QTest::qWait(300);
+        shot = ViewShot(origin);
+        QCOMPARE(Rgb(shot, {250, 105}), kBlack);
+        QCOMPARE(Rgb(shot, {150, 150}), kWhite);
+
+        Keys(window, {"ctrl+q"});
+        // Keys() waits in the event loop, which may see the end already.
+        QVERIFY(kav.state() == QProcess::NotRunning || kav.waitForFinished(10000));
+        QCOMPARE(kav.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kav.exitCode(), 0);
+    }
+
     // Devices and pipes that never end, or end only when someone writes: the
     // window waits for none of them, and the figure survives each.
     void hostileFilesNeverCostTheFigure()
@@ -342,14 +445,11 @@ private Q_SLOTS:
         // Memory for about 1.8 million points only.
         env.insert(QStringLiteral("KAV_MEMORY_AVAILABLE_MB"), QStringLiteral("270"));
         QProcess kav;
-        kav.setProcessEnvironment(env);
-        kav.start(QStringLiteral(KAV_BINARY), {});
-        QVERIFY(kav.waitForStarted());
-        const QString window = WaitForWindow(QStringLiteral("^KAV Edytor$"));
-        QVERIFY2(!window.isEmpty(), "the main window did not appear");
-        QTest::qWait(500);
-        const QPoint origin = ViewOrigin(window);
-        QVERIFY2(!origin.isNull(), "no white drawing area found");
+        QString window;
+        QPoint origin;
+        Start(kav, {}, env, window, origin);
+        if (QTest::currentTestFailed())
+            return;
         Click(origin + QPoint(50, 50));
         Click(origin + QPoint(250, 120));
         Xdotool({"mousemove", "--sync", QString::number(origin.x() + 590), QString::number(origin.y() + 290)});

@@ -197,6 +197,43 @@ private Q_SLOTS:
         QVERIFY(prompts.asked.isEmpty());
     }
 
+    // --open reads the file into the view once the window is up, as the
+    // Open command does; a plain name is then not taken as well.
+    void openReadsTheFileIntoTheView_data()
+    {
+        const QByteArray points = QFile::encodeName(MakeFile(QStringLiteral("open.txt"), "10 20 30 40 50"));
+        const QByteArray other = QFile::encodeName(MakeFile(QStringLiteral("other.txt"), "1 2"));
+        const QByteArray missing = QFile::encodeName(m_dir.filePath(QStringLiteral("brak.txt")));
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<std::size_t>("points");
+        QTest::addColumn<QStringList>("asked");
+        QTest::newRow("--open") << QByteArrayList{"--open", points} << std::size_t{3} << QStringList();
+        QTest::newRow("-o") << QByteArrayList{"-o", points} << std::size_t{3} << QStringList();
+        QTest::newRow("--open=") << QByteArrayList{"--open=" + points} << std::size_t{3} << QStringList();
+        QTest::newRow("and a plain name") << QByteArrayList{other, "-o", points} << std::size_t{3} << QStringList();
+        QTest::newRow("no file") << QByteArrayList{"--open"} << std::size_t{0} << QStringList();
+        QTest::newRow("unreadable") << QByteArrayList{"--open", missing} << std::size_t{0}
+                                    << QStringList{QStringLiteral("warning")};
+    }
+    void openReadsTheFileIntoTheView()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(std::size_t, points);
+        QFETCH(QStringList, asked);
+        ScriptedPrompts prompts;
+        CKavApp app(prompts);
+        QVERIFY(app.InitInstance(QByteArrayList{"kav"} + arguments));
+        QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty()); // not before the event loop
+        QCoreApplication::processEvents();
+        QVERIFY(app.MainFrame()->isVisible());
+        QCOMPARE(app.MainFrame()->View()->Store().ActivePoints().size(), points);
+        QCOMPARE(prompts.Kinds(), asked);
+        if (!asked.isEmpty())
+            QCOMPARE(prompts.asked[0].text,
+                     kav::ui::kOpenFailedText.arg(QFile::decodeName(arguments.back()), kav::ui::kReasonMissing));
+        QVERIFY(app.Document().PathName().isEmpty());
+    }
+
     void closingTheWindowAsksNothing()
     {
         ScriptedPrompts prompts;

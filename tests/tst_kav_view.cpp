@@ -205,6 +205,86 @@ private Q_SLOTS:
         m_view->removeEventFilter(&counter);
     }
 
+    // Arrows move a cursor from the mouse, or from the middle, and stay in
+    // the view; Space adds a point there as a click would.
+    void theKeyboardCursorMovesAndClicks_data()
+    {
+        QTest::addColumn<QPoint>("mouse"); // none when negative
+        QTest::addColumn<QList<int>>("keys"); // key | modifiers
+        QTest::addColumn<QPoint>("cursor");
+        const int shift = Qt::ShiftModifier;
+        QTest::newRow("from the middle") << QPoint(-1, -1) << QList<int>{Qt::Key_Right, Qt::Key_Right, Qt::Key_Down}
+                                         << QPoint(202, 151);
+        QTest::newRow("from the mouse, Shift by ten")
+            << QPoint(10, 20) << QList<int>{Qt::Key_Left, shift | Qt::Key_Up} << QPoint(9, 10);
+        QTest::newRow("kept in at the top left")
+            << QPoint(2, 3) << QList<int>{shift | Qt::Key_Left, shift | Qt::Key_Up} << QPoint(0, 0);
+        QTest::newRow("kept in at the bottom right")
+            << QPoint(395, 296) << QList<int>{shift | Qt::Key_Right, shift | Qt::Key_Down} << QPoint(399, 299);
+        QTest::newRow("Space alone, at the mouse") << QPoint(30, 40) << QList<int>() << QPoint(30, 40);
+    }
+    void theKeyboardCursorMovesAndClicks()
+    {
+        QFETCH(QPoint, mouse);
+        QFETCH(QList<int>, keys);
+        QFETCH(QPoint, cursor);
+        QVERIFY(m_view->focusPolicy() & Qt::TabFocus);
+        if (mouse.x() >= 0)
+            QTest::mouseMove(m_view, mouse);
+        QSignalSpy spy(m_view, &CKavView::ReadoutsChanged);
+        for (const int key : keys)
+            QTest::keyClick(m_view, Qt::Key(key & ~Qt::KeyboardModifierMask),
+                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+        QTest::keyClick(m_view, Qt::Key_Space);
+        QCOMPARE(Points(), (std::vector<Point>{{cursor.x(), cursor.y()}}));
+        QTest::keyClick(m_view, Qt::Key_Right);
+        QCOMPARE(Readouts(spy),
+                 (QStringList{QStringLiteral("x=%1").arg(std::min(cursor.x() + 1, 399)),
+                              QStringLiteral("y=%1").arg(cursor.y()), QStringLiteral(" punktów: 1")}));
+    }
+
+    // Return near a point asks to join, as a click there would.
+    void returnTakesTheJoinRule()
+    {
+        Click(100, 100);
+        QTest::mouseMove(m_view, QPoint(103, 102));
+        QTest::keyClick(m_view, Qt::Key_Right);
+        m_prompts->yesNo = {true};
+        QTest::keyClick(m_view, Qt::Key_Return);
+        QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("question")});
+        QCOMPARE(Points(), (std::vector<Point>{{100, 100}, {100, 100}}));
+    }
+
+    // The crosshair lies over the figure and leaves with the next mouse move,
+    // so that the mouse alone sees the same pixels as ever.
+    void theCrosshairShowsOnlyAfterAKey()
+    {
+        Click(50, 100);
+        Click(150, 100);
+        QTest::mouseMove(m_view, QPoint(100, 99));
+        const QImage before = m_view->grab().toImage();
+        QTest::keyClick(m_view, Qt::Key_Down);
+        const QImage crossed = m_view->grab().toImage();
+        QCOMPARE(Rgb(crossed, 100, 100), kBlack); // the point itself stays clear
+        for (const QPoint arm : {QPoint(105, 100), QPoint(100, 105), QPoint(100, 95)})
+            QVERIFY(Rgb(crossed, arm.x(), arm.y()) != kBlack && Rgb(crossed, arm.x(), arm.y()) != kWhite);
+        QTest::mouseMove(m_view, QPoint(100, 99)); // no move: it stays
+        QCOMPARE(m_view->grab().toImage(), crossed);
+        QTest::mouseMove(m_view, QPoint(300, 200));
+        QCOMPARE(m_view->grab().toImage(), before);
+    }
+
+    void aScreenReaderHearsThePointCount()
+    {
+        QCOMPARE(m_view->accessibleName(), QStringLiteral("Obszar rysowania"));
+        QCOMPARE(m_view->accessibleDescription(), QStringLiteral("Liczba punktów: 0"));
+        Click(10, 10);
+        Click(30, 10);
+        QTRY_COMPARE(m_view->accessibleDescription(), QStringLiteral("Liczba punktów: 2"));
+        m_view->OnUndoPoint();
+        QTRY_COMPARE(m_view->accessibleDescription(), QStringLiteral("Liczba punktów: 1"));
+    }
+
     void drawsTheSegmentsAndTheEndCircle()
     {
         QImage empty = m_view->grab().toImage();

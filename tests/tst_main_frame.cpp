@@ -61,9 +61,10 @@ private Q_SLOTS:
         QCOMPARE(bar[6]->menu()->actions().size(), 1);
         QCOMPARE(bar[6]->menu()->actions()[0]->text(), QStringLiteral("&About kav..."));
 
-        // No shortcuts beyond the mnemonics.
+        // The listing and the about box keep to their mnemonics.
         for (QAction* a : m_frame->findChildren<QAction*>())
-            QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+            if (a->data() == kav::ui::ID_SHOW_COORDS || a->data() == kav::ui::ID_APP_ABOUT)
+                QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
     }
 
     void promptsAreTheStatusTips()
@@ -114,6 +115,43 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->asked.last().text, QStringLiteral("Czy wyczyścić wszystko?"));
     }
 
+    // A key runs its entry's handler, questions and all.
+    void standardKeysRunTheirCommands_data()
+    {
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<std::size_t>("points");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("New") << QKeySequence("Ctrl+N") << int(kav::ui::ID_POINTS_NEW) << QStringList{"question"}
+                             << std::size_t{2} << true;
+        QTest::newRow("Open") << QKeySequence("Ctrl+O") << int(kav::ui::ID_POINTS_OPEN) << QStringList{"openPath"}
+                              << std::size_t{2} << true;
+        QTest::newRow("Save") << QKeySequence("Ctrl+S") << int(kav::ui::ID_POINTS_SAVE) << QStringList{"format"}
+                              << std::size_t{2} << true;
+        QTest::newRow("Undo") << QKeySequence("Ctrl+Z") << int(kav::ui::ID_UNDO_POINT) << QStringList()
+                              << std::size_t{1} << true;
+        QTest::newRow("Exit") << QKeySequence("Ctrl+Q") << int(kav::ui::ID_APP_EXIT) << QStringList() << std::size_t{2}
+                              << false;
+    }
+    void standardKeysRunTheirCommands()
+    {
+        QFETCH(QKeySequence, key);
+        QFETCH(int, id);
+        QFETCH(QStringList, asked);
+        QFETCH(std::size_t, points);
+        QFETCH(bool, open);
+        QCOMPARE(Command(id)->shortcut(), key);
+        QVERIFY(m_frame->View()->Apply(kav::PointChange::Append({10, 10})));
+        QVERIFY(m_frame->View()->Apply(kav::PointChange::Append({20, 20})));
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame));
+        QTest::keySequence(m_frame->View(), key);
+        QCOMPARE(m_prompts->Kinds(), asked);
+        QCOMPARE(m_frame->View()->Store().ActivePoints().size(), points);
+        QTRY_COMPARE(m_frame->isVisible(), open);
+    }
+
     void readoutPanesStartBlankAndKeepTheirWidth()
     {
         QLabel* x = m_frame->Pane(kav::ui::ID_INDICATOR_X);
@@ -133,6 +171,12 @@ private Q_SLOTS:
         QCOMPARE(x->text(), QStringLiteral("x=12"));
         QCOMPARE(y->text(), QStringLiteral("y=34"));
         QCOMPARE(count->text(), QStringLiteral(" punktów: 0"));
+        // A screen reader gets a name, and the text as the description.
+        QCOMPARE((QStringList{x->accessibleName(), y->accessibleName(), count->accessibleName()}),
+                 (QStringList{QStringLiteral("Położenie x"), QStringLiteral("Położenie y"),
+                              QStringLiteral("Liczba punktów")}));
+        QCOMPARE((QStringList{x->accessibleDescription(), y->accessibleDescription(), count->accessibleDescription()}),
+                 (QStringList{x->text(), y->text(), count->text()}));
 
         m_frame->resize(900, 700);
         QTRY_COMPARE(m_frame->statusBar()->width(), m_frame->width());

@@ -10,7 +10,9 @@
 #include <QScopedValueRollback>
 #include <QPainter>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace kav {
 
@@ -24,6 +26,18 @@ constexpr auto kSliceBudget = std::chrono::milliseconds(16);
 constexpr auto kIndexBudget = std::chrono::milliseconds(8);
 constexpr std::size_t kIndexStep = 4096;
 
+// The keyboard cursor: a crosshair whose arms leave the point itself clear,
+// in a colour that the figure never has.
+constexpr int kCrossGap = 3;
+constexpr int kCrossArm = 8;
+constexpr QRgb kCrossColour = 0x0050D0;
+constexpr int kBigStep = 10; // with Shift
+
+QRect CrossRect(QPoint at)
+{
+    return QRect(at - QPoint(kCrossArm, kCrossArm), QSize(2 * kCrossArm + 1, 2 * kCrossArm + 1));
+}
+
 } // namespace
 
 CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator reallocate)
@@ -36,6 +50,9 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole area
     setCursor(Qt::CrossCursor);
     setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus); // Tab and a click reach it: drawing by keyboard
+    setAccessibleName(ui::kViewName);
+    setAccessibleDescription(ui::kViewDescription.arg(0));
     m_idle.setInterval(0);
     connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
 }
@@ -84,6 +101,7 @@ bool CKavView::Apply(const PointChange& change)
         break;
     }
     WakeIdle();
+    setAccessibleDescription(ui::kViewDescription.arg(m_store.ActivePoints().size()));
     if (m_journal) {
         m_journal->Record(change, m_store.ActivePoints());
         if (!m_journalFailed && !m_journal->Failure().Ok()) {
@@ -127,8 +145,65 @@ void CKavView::mousePressEvent(QMouseEvent* event)
 
 void CKavView::mouseMoveEvent(QMouseEvent* event)
 {
-    OnMouseMove(event->position().toPoint());
+    const QPoint at = event->position().toPoint();
+    // A move to where the mouse already was (Qt sends one when a window
+    // closes over it) leaves the keyboard cursor where it is.
+    if (!m_keyCursor || at != m_mouseAt) {
+        m_mouseAt = at;
+        if (m_keyCursor)
+            update(CrossRect(*std::exchange(m_keyCursor, std::nullopt)));
+        OnMouseMove(at);
+    }
     QWidget::mouseMoveEvent(event);
+}
+
+void CKavView::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const int step = modifiers == Qt::ShiftModifier ? kBigStep : 1;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        MoveKeyCursor({-step, 0});
+        break;
+    case Qt::Key_Right:
+        MoveKeyCursor({step, 0});
+        break;
+    case Qt::Key_Up:
+        MoveKeyCursor({0, -step});
+        break;
+    case Qt::Key_Down:
+        MoveKeyCursor({0, step});
+        break;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A held key must not click on and on, each time with the question.
+        if (!event->isAutoRepeat()) {
+            MoveKeyCursor({});
+            OnLButtonDown(*m_keyCursor);
+        }
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+// The cursor starts where the mouse was, or in the middle, and stays inside
+// the view so that it is always seen.
+void CKavView::MoveKeyCursor(QPoint by)
+{
+    const QPoint from = m_keyCursor.value_or(m_mouseAt.value_or(QPoint(width() / 2, height() / 2)));
+    if (m_keyCursor)
+        update(CrossRect(*m_keyCursor));
+    const QPoint to(std::clamp(from.x() + by.x(), 0, std::max(0, width() - 1)),
+                    std::clamp(from.y() + by.y(), 0, std::max(0, height() - 1)));
+    m_keyCursor = to;
+    update(CrossRect(to));
+    OnMouseMove(to); // the readouts follow it as they follow the mouse
 }
 
 // Shows the kept picture, after adding what it lacks, with the end marker
@@ -150,6 +225,15 @@ void CKavView::paintEvent(QPaintEvent*)
         marker.emplace(m_picture, points.back());
     QPainter painter(this);
     painter.drawImage(QRectF(rect()), image);
+    if (m_keyCursor) {
+        // Over the picture, never into it.
+        const QPoint at = *m_keyCursor;
+        painter.setPen(QColor(kCrossColour));
+        painter.drawLine(at.x() - kCrossArm, at.y(), at.x() - kCrossGap, at.y());
+        painter.drawLine(at.x() + kCrossGap, at.y(), at.x() + kCrossArm, at.y());
+        painter.drawLine(at.x(), at.y() - kCrossArm, at.x(), at.y() - kCrossGap);
+        painter.drawLine(at.x(), at.y() + kCrossGap, at.x(), at.y() + kCrossArm);
+    }
     painter.end();
     if (m_drawing)
         WakeIdle();

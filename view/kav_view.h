@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 namespace kav {
 
 class CUserPrompts;
@@ -52,6 +54,9 @@ public:
     void OnPointsSave();
     void OnPointsOpen();
     void OnShowCoords();
+    // The Open command for a file already chosen: a drop, or --open. It
+    // waits while another command runs.
+    void OpenFile(const QString& path);
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
@@ -64,6 +69,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -72,7 +78,6 @@ private:
     bool FindNearPoint(int x, int y);
     // The Open command for a file already chosen.
     void OpenPoints(const QString& path);
-    void OpenDropped(const QString& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // The points from `first` on are about to change other than by new
@@ -87,6 +92,8 @@ private:
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
     void WakeIdle();
+    // The keyboard cursor: shown and moved by `by`, within the view.
+    void MoveKeyCursor(QPoint by);
 
     PointStore m_store;
     CUserPrompts& m_prompts;
@@ -97,6 +104,9 @@ private:
     PointJournal* m_journal = nullptr;
     bool m_journalFailed = false;
     bool m_busy = false; // a command runs
+    // Where the mouse last was, and the keyboard cursor while it shows.
+    std::optional<QPoint> m_mouseAt;
+    std::optional<QPoint> m_keyCursor;
 };
 
 } // namespace kav
