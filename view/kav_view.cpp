@@ -173,8 +173,12 @@ void CKavView::OnPointsNew()
 
 void CKavView::OnUndoPoint()
 {
-    if (m_store.HasPoints())
-        PointsWillChange(m_store.ActivePoints().size() - 1);
+    if (m_store.HasPoints()) {
+        const auto before = m_store.ActivePoints();
+        m_picture.RemoveLast(before); // only the last segment goes from the picture
+        m_joinIndex.Forget(before, before.size() - 1);
+        WakeIdle();
+    }
     m_store.RemoveLastPoint();
     update();
 }
