@@ -128,8 +128,11 @@ TEST(RemoveLastFallback, PartsNotYetDrawnAndStalePicturesNeedNoPixels)
 // starts the picture over, and the redraw is right again.
 TEST(RemoveLastFallback, ASaturatedCountRestartsThePicture)
 {
-    std::vector<Point> points(70000, Point{5, 5});
-    points.push_back({20, 5});
+    // 70000 lines along y = 5, then one across them.
+    std::vector<Point> points;
+    for (int i = 0; i < 35000; ++i)
+        points.insert(points.end(), {Point{0, 5}, Point{30, 5}});
+    points.insert(points.end(), {Point{10, 0}, Point{10, 15}});
     FigurePicture picture;
     picture.Resize(32, 16, 1.0);
     ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));

@@ -108,11 +108,21 @@ void ClippedLine(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t
         PartlyOutside(c, ax, ay, bx, by, plot);
 }
 
-// Draws in one colour.
+// The plots. Each takes one pixel by its index, or a short segment from
+// the table: `start`, then its eight offsets, of which the first `count`
+// are its pixels and the rest repeat the last one.
+using ShortOffsets = std::array<std::ptrdiff_t, 8>;
+
+// Draws in one colour; the repeats are plain stores, cheaper than a loop.
 struct Paint {
     std::uint32_t* pixels;
     std::uint32_t colour;
     void operator()(std::ptrdiff_t i) const { pixels[i] = colour; }
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int) const
+    {
+        for (const std::ptrdiff_t offset : offsets)
+            pixels[start + offset] = colour;
+    }
 };
 
 // Draws in ink and counts the visit, up to the saturated count, which stays.
@@ -120,11 +130,24 @@ struct Cover {
     std::uint32_t* pixels;
     std::uint16_t* counts;
     std::uint32_t ink;
+    std::array<std::uint16_t, 8> spare{}; // where the repeats count
+
+    static std::uint16_t Up(std::uint16_t n) { return static_cast<std::uint16_t>(n + (n != Rasterizer::kSaturated)); }
     void operator()(std::ptrdiff_t i) const
     {
-        std::uint16_t& n = counts[i];
-        n = static_cast<std::uint16_t>(n + (n != Rasterizer::kSaturated));
+        counts[i] = Up(counts[i]);
         pixels[i] = ink;
+    }
+    // The repeats count in spare slots of their own: counting them on the
+    // last pixel would chain each increment on the one before. The first
+    // pixel is the end of what was drawn before, which covers it already.
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
+    {
+        for (int k = 1; k < 8; ++k) {
+            std::uint16_t* n = k < count ? counts + start + offsets[k] : &spare[k];
+            *n = Up(*n);
+            pixels[start + offsets[k]] = ink;
+        }
     }
 };
 
@@ -142,6 +165,11 @@ struct Uncover {
             saturated = true;
         else if (n > 0 && --n == 0)
             pixels[i] = background;
+    }
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
+    {
+        for (int k = 1; k < count; ++k)
+            (*this)(start + offsets[k]);
     }
 };
 
@@ -185,6 +213,7 @@ Rasterizer::Rasterizer(const Canvas& canvas, double scale)
             auto& entry = m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)];
             int n = 0;
             WalkLine(dx, dy, canvas.stride, [&](std::ptrdiff_t offset) { entry[n++] = offset; });
+            m_shortCount[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)] = static_cast<std::uint8_t>(n);
             for (; n < 8; ++n)
                 entry[n] = entry[n - 1];
         }
@@ -232,9 +261,8 @@ void Rasterizer::PlotSegments(std::span<const Point> points, std::size_t from, s
         const unsigned column = static_cast<unsigned>(b.x) - static_cast<unsigned>(a.x) + kReach;
         const unsigned row = static_cast<unsigned>(b.y) - static_cast<unsigned>(a.y) + kReach;
         if (aInside && bInside && column < kSide && row < kSide) [[likely]] {
-            const std::ptrdiff_t start = a.y * c.stride + a.x;
-            for (const std::ptrdiff_t offset : shortSegments[row * kSide + column])
-                plot(start + offset);
+            const unsigned entry = row * kSide + column;
+            plot.Short(a.y * c.stride + a.x, shortSegments[entry], m_shortCount[entry]);
         } else if (aInside && bInside) {
             LineInside(c, a.x, a.y, b.x, b.y, plot);
         } else {

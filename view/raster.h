@@ -79,6 +79,7 @@ private:
     static constexpr int kReach = 7;
     static constexpr int kSide = 2 * kReach + 1;
     std::array<std::array<std::ptrdiff_t, 8>, kSide * kSide> m_short;
+    std::array<std::uint8_t, kSide * kSide> m_shortCount; // the pixels of each, before the padding
 
     Canvas m_canvas;
     double m_scale;
