@@ -1,9 +1,13 @@
 #include "exchange/point_loader.h"
 
+#include "exchange/parallel_scan.h"
+
 #include <QDeadlineTimer>
 #include <QThread>
 
 #include <cerrno>
+#include <thread>
+#include <vector>
 
 #include <poll.h>
 #include <unistd.h>
@@ -14,6 +18,11 @@ namespace {
 
 // How often a load that waits for data looks whether it was cancelled.
 constexpr int kPollMs = 50;
+// Regular files from this size on are scanned on every core; a smaller one
+// is read faster in one pass. Pipes and devices are always streamed.
+constexpr qint64 kParallelFrom = qint64{1} << 20;
+// Parts per thread, so that one slow part does not hold up the rest.
+constexpr unsigned kPartsPerThread = 4;
 
 } // namespace
 
@@ -42,6 +51,66 @@ void PointLoader::Cancel()
 }
 
 void PointLoader::Run()
+{
+    const qint64 size = m_file.KnownSize();
+    const unsigned threads = std::thread::hardware_concurrency();
+    if (size >= kParallelFrom && threads > 1 && CanScanInParallel())
+        RunParallel(static_cast<std::uint64_t>(size), threads);
+    else
+        RunStreaming();
+}
+
+void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
+{
+    const int fd = m_file.Get();
+    std::atomic<int> readError = 0;
+    const TextReader read = [&](std::uint64_t offset, std::span<char> into) {
+        for (std::size_t done = 0; done < into.size();) {
+            const ssize_t got = ::pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(offset + done));
+            if (got > 0)
+                done += static_cast<std::size_t>(got);
+            else if (got == 0 || errno != EINTR) {
+                readError = got == 0 ? EIO : errno; // none: the file shrank under us
+                return false;
+            }
+        }
+        return true;
+    };
+    const PairPlace place = [this](std::size_t count) {
+        const std::span<Point> room = m_points.AppendRoom(count);
+        return room.empty() ? nullptr : room.data();
+    };
+    std::vector<std::uint64_t> cuts;
+    const std::uint64_t parts = std::uint64_t{threads} * kPartsPerThread;
+    for (std::uint64_t k = 1; k < parts; ++k)
+        cuts.push_back(size / parts * k);
+    ParallelScanOptions options;
+    options.threads = threads;
+    options.cancelled = &m_cancelled;
+    options.progress = &m_bytesRead;
+    options.pairsDone = &m_pointsFound;
+    switch (ScanInParallel(size, read, cuts, place, options)) {
+    case ParallelScanResult::Finished:
+        m_status = LoadStatus::Loaded;
+        break;
+    case ParallelScanResult::ReadFailed:
+        m_error = FileResult::Failed(FileStep::Read, readError);
+        m_status = LoadStatus::ReadFailed;
+        break;
+    case ParallelScanResult::Changed:
+        m_error = FileResult::Failed(FileStep::Read, EIO);
+        m_status = LoadStatus::ReadFailed;
+        break;
+    case ParallelScanResult::Refused:
+        m_status = LoadStatus::TooMany;
+        break;
+    case ParallelScanResult::Cancelled:
+        m_status = LoadStatus::Cancelled;
+        break;
+    }
+}
+
+void PointLoader::RunStreaming()
 {
     PointScanner scanner([this](std::span<const Point> pairs) {
         if (!m_points.AppendPoints(pairs))

@@ -46,6 +46,10 @@ public:
 
 private:
     void Run();
+    // A large regular file, on `threads` threads, with positioned reads.
+    void RunParallel(std::uint64_t size, unsigned threads);
+    // Anything else, a block at a time as it comes.
+    void RunStreaming();
 
     FileHandle m_file;
     PointStore m_points;

@@ -50,22 +50,42 @@ namespace {
     Flatten(out, count, static_cast<std::uint32_t>(offset), changes);
 }
 
-std::size_t ListBoundariesSse2(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out)
+// The digits among 64 bytes, one bit each, the first byte lowest.
+[[gnu::always_inline]] inline std::uint64_t DigitsSse2(const unsigned char* data)
 {
     const __m128i zero = _mm_set1_epi8('0');
     const __m128i nine = _mm_set1_epi8(9);
+    std::uint64_t digits = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * k));
+        const __m128i value = _mm_sub_epi8(bytes, zero);
+        const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(value, nine), value);
+        digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(isDigit))} << (16 * k);
+    }
+    return digits;
+}
+
+[[gnu::target("avx2,bmi,popcnt")]] [[gnu::always_inline]] inline std::uint64_t DigitsAvx2(const unsigned char* data)
+{
+    const __m256i zero = _mm256_set1_epi8('0');
+    const __m256i nine = _mm256_set1_epi8(9);
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 32));
+    const __m256i lowValue = _mm256_sub_epi8(low, zero);
+    const __m256i highValue = _mm256_sub_epi8(high, zero);
+    const auto lowMask = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(lowValue, nine), lowValue)));
+    const auto highMask = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(highValue, nine), highValue)));
+    return std::uint64_t{lowMask} | (std::uint64_t{highMask} << 32);
+}
+
+std::size_t ListBoundariesSse2(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out)
+{
     std::size_t count = 0;
     std::uint64_t carry = inRun ? 1 : 0;
-    for (std::size_t offset = 0; offset < size; offset += 64) {
-        std::uint64_t digits = 0;
-        for (int k = 0; k < 4; ++k) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + offset + 16 * k));
-            const __m128i value = _mm_sub_epi8(bytes, zero);
-            const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(value, nine), value);
-            digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(isDigit))} << (16 * k);
-        }
-        AddChanges(digits, offset, size, carry, out, count);
-    }
+    for (std::size_t offset = 0; offset < size; offset += 64)
+        AddChanges(DigitsSse2(data + offset), offset, size, carry, out, count);
     return count;
 }
 
@@ -74,21 +94,40 @@ std::size_t ListBoundariesSse2(const unsigned char* data, std::size_t size, bool
 [[gnu::target("avx2,bmi,popcnt")]] std::size_t ListBoundariesAvx2(const unsigned char* data, std::size_t size,
                                                                   bool inRun, std::uint32_t* out)
 {
-    const __m256i zero = _mm256_set1_epi8('0');
-    const __m256i nine = _mm256_set1_epi8(9);
     std::size_t count = 0;
     std::uint64_t carry = inRun ? 1 : 0;
-    for (std::size_t offset = 0; offset < size; offset += 64) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + offset + 32));
-        const __m256i lowValue = _mm256_sub_epi8(low, zero);
-        const __m256i highValue = _mm256_sub_epi8(high, zero);
-        const auto lowMask = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(lowValue, nine), lowValue)));
-        const auto highMask = static_cast<std::uint32_t>(
-            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(highValue, nine), highValue)));
-        AddChanges(std::uint64_t{lowMask} | (std::uint64_t{highMask} << 32), offset, size, carry, out, count);
-    }
+    for (std::size_t offset = 0; offset < size; offset += 64)
+        AddChanges(DigitsAvx2(data + offset), offset, size, carry, out, count);
+    return count;
+}
+
+// One 64-byte step of counting: a run starts at a digit whose byte before
+// is none. Bits past the block's end are dropped.
+[[gnu::always_inline]] inline std::size_t CountStarts(std::uint64_t digits, std::size_t offset, std::size_t size,
+                                                      std::uint64_t& carry)
+{
+    std::uint64_t starts = digits & ~((digits << 1) | carry);
+    carry = digits >> 63;
+    if (size - offset < 64)
+        starts &= (std::uint64_t{1} << (size - offset)) - 1;
+    return static_cast<std::size_t>(std::popcount(starts));
+}
+
+std::size_t CountRunsSse2(const unsigned char* data, std::size_t size, bool inRun)
+{
+    std::size_t count = 0;
+    std::uint64_t carry = inRun ? 1 : 0;
+    for (std::size_t offset = 0; offset < size; offset += 64)
+        count += CountStarts(DigitsSse2(data + offset), offset, size, carry);
+    return count;
+}
+
+[[gnu::target("avx2,bmi,popcnt")]] std::size_t CountRunsAvx2(const unsigned char* data, std::size_t size, bool inRun)
+{
+    std::size_t count = 0;
+    std::uint64_t carry = inRun ? 1 : 0;
+    for (std::size_t offset = 0; offset < size; offset += 64)
+        count += CountStarts(DigitsAvx2(data + offset), offset, size, carry);
     return count;
 }
 
@@ -153,6 +192,27 @@ std::unique_ptr<KernelScanner> KernelScanner::Make(ScanKernel kernel)
     return nullptr;
 }
 
+std::size_t KernelScanner::CountRuns(const unsigned char* data, std::size_t size, bool inRun)
+{
+#if defined(__x86_64__)
+    static const auto count = [] {
+        __builtin_cpu_init();
+        const bool avx2
+            = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
+        return avx2 ? &CountRunsAvx2 : &CountRunsSse2;
+    }();
+    return count(data, size, inRun);
+#else
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const bool digit = data[i] >= '0' && data[i] <= '9';
+        runs += digit && !inRun;
+        inRun = digit;
+    }
+    return runs;
+#endif
+}
+
 KernelScanner::KernelScanner(BoundaryLister lister)
     : m_listBoundaries(lister)
 {
@@ -204,6 +264,21 @@ std::size_t KernelScanner::Scan(unsigned char* data, std::size_t size, Point* pa
     m_inRun = i < boundCount;
     if (m_inRun)
         m_run = ParseDigits(0, data + bounds[i], size - bounds[i]);
+    return count;
+}
+
+void KernelScanner::StartMidPair()
+{
+    m_havePendingX = true;
+    m_pendingX = 0;
+}
+
+std::size_t KernelScanner::EndPart(Point* pairs)
+{
+    std::size_t count = 0;
+    if (m_inRun)
+        Push(m_run, pairs, count);
+    m_inRun = false;
     return count;
 }
 

@@ -36,6 +36,21 @@ public:
     // The input has ended: writes the last pair, if one is open (0 or 1).
     std::size_t Finish(Point* pairs);
 
+    // For a part of a text cut at a separator. A part that starts after an
+    // odd count of numbers starts mid-pair: its first number is a y, and the
+    // x of that pair (0 here) is the last number of the parts before.
+    void StartMidPair();
+    // The part has ended and a separator follows: ends an open number (0 or
+    // 1 pairs written). An x then left open is the part's last number.
+    std::size_t EndPart(Point* pairs);
+    bool HasOpenX() const { return m_havePendingX; }
+    std::uint32_t OpenX() const { return m_pendingX; }
+
+    // The digit runs that start in data[0, size), which must be followed by
+    // kPadding readable bytes; `inRun` says whether the byte before data[0]
+    // was a digit. The widest SIMD the CPU has.
+    static std::size_t CountRuns(const unsigned char* data, std::size_t size, bool inRun);
+
     // Lists the positions in data[0, size) where a digit run starts or ends;
     // they alternate. `inRun` says whether the byte before data[0] was a
     // digit. `out` needs room for size + 128 entries.

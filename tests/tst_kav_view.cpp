@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <random>
+#include <utility>
 
 using kav::CKavView;
 using kav::Point;
@@ -32,7 +33,8 @@ class TestKavView : public QObject {
 
     std::vector<Point> Points() const
     {
-        const auto points = m_view->Store().ActivePoints();
+        // Read through the const store: the other one restarts the picture.
+        const auto points = std::as_const(*m_view).Store().ActivePoints();
         return {points.begin(), points.end()};
     }
     void Click(int x, int y) { QTest::mouseClick(m_view, Qt::LeftButton, {}, QPoint(x, y)); }
@@ -329,9 +331,25 @@ private Q_SLOTS:
 
     // Clicks, joins, undos, clears, loads of far points and resizes, in a
     // generated order: after each, the picture the view keeps and extends
-    // shows exactly what a redraw from nothing shows.
+    // shows exactly what a redraw from nothing shows. Of every 20 actions,
+    // `clicks` click and `undos` undo; `hub` sends every other click to
+    // (200, 150), so that many lines cross there and Undo takes them back.
+    void theKeptPictureEqualsAFullRedraw_data()
+    {
+        QTest::addColumn<unsigned>("seed");
+        QTest::addColumn<unsigned>("clicks");
+        QTest::addColumn<unsigned>("undos");
+        QTest::addColumn<bool>("hub");
+        QTest::addRow("mixed") << 20261207u << 12u << 3u << false;
+        QTest::addRow("undo-heavy") << 1u << 7u << 8u << false;
+        QTest::addRow("lines through one pixel") << 2u << 9u << 6u << true;
+    }
     void theKeptPictureEqualsAFullRedraw()
     {
+        QFETCH(unsigned, seed);
+        QFETCH(unsigned, clicks);
+        QFETCH(unsigned, undos);
+        QFETCH(bool, hub);
         QTemporaryDir dir;
         const QString far = dir.filePath(QStringLiteral("far.txt"));
         QFile file(far);
@@ -340,30 +358,32 @@ private Q_SLOTS:
         file.write("30 40 3000000000 150 200 4294967000 1000000 1000000 399 0 4294967295 299");
         file.close();
 
-        std::mt19937 random(20261207);
+        std::mt19937 random(seed);
         for (int step = 0; step < 400; ++step) {
             const unsigned action = random() % 20;
             m_prompts->yesNo = {random() % 2 == 0};
             m_prompts->openPaths = {far};
-            if (action < 12) {
+            if (action < clicks && hub && step % 2 == 0) {
+                Click(200, 150);
+            } else if (action < clicks) {
                 // Often near an earlier click, so that joins happen.
-                const auto points = m_view->Store().ActivePoints();
+                const std::vector<Point> points = Points();
                 const Point near = points.empty() ? Point{50, 50} : points[random() % points.size()];
                 const bool close = random() % 3 == 0;
                 Click(close ? near.x + int(random() % 9) - 4 : int(random() % 420) - 10,
                       close ? near.y + int(random() % 9) - 4 : int(random() % 320) - 10);
-            } else if (action < 15) {
+            } else if (action < clicks + undos) {
                 m_view->OnUndoPoint();
-            } else if (action < 16) {
+            } else if (action < clicks + undos + 1) {
                 m_view->OnPointsNew();
-            } else if (action < 18) {
+            } else if (action < clicks + undos + 3) {
                 m_view->OnPointsOpen();
             } else {
                 m_view->resize(200 + int(random() % 300), 150 + int(random() % 200));
             }
             const QImage shown = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
             QImage redrawn(m_view->size(), QImage::Format_RGB32);
-            CKavView::DrawPoints(redrawn, m_view->Store().ActivePoints());
+            CKavView::DrawPoints(redrawn, Points());
             QVERIFY2(shown == redrawn, qPrintable(QStringLiteral("step %1, action %2").arg(step).arg(action)));
         }
     }

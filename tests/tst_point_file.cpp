@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <random>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -129,6 +131,42 @@ private Q_SLOTS:
         if (loader.Status() == LoadStatus::Loaded)
             QCOMPARE(std::vector<Point>(loader.Points().ActivePoints().begin(), loader.Points().ActivePoints().end()),
                      (std::vector<Point>{{1, 2}, {3, 4}, {5, 0}}));
+    }
+
+    // A regular file of a few MB is scanned on every core: the same pairs as
+    // the rule, the same progress at the end, and the same refusal.
+    void aLargeFileLoadsOnEveryCore_data()
+    {
+        QTest::addColumn<bool>("limited");
+        QTest::addColumn<int>("status");
+        QTest::newRow("loaded") << false << int(LoadStatus::Loaded);
+        QTest::newRow("more than the memory") << true << int(LoadStatus::TooMany);
+    }
+    void aLargeFileLoadsOnEveryCore()
+    {
+        QFETCH(bool, limited);
+        QFETCH(int, status);
+        QByteArray text;
+        std::mt19937 random(9);
+        static const char* const kSeparators[] = {" ", ",", "\r\n", "-", ".", "x=", "\xff"};
+        while (text.size() < 3 * (1 << 20))
+            text += QByteArray::number(random() % 100000) + kSeparators[random() % 7];
+        text += "12345"; // an odd count: the last pairs with 0
+        const QByteArray path = MakeFile("large.txt", text);
+        std::vector<Point> expected;
+        kav::PlainScanner rule;
+        rule.Scan({text.constData(), static_cast<std::size_t>(text.size())}, expected);
+        rule.Finish(expected);
+
+        PointLoader loader(Opened(path), limited ? &AtMost1024 : &kav::ReallocatePoints);
+        QVERIFY(loader.Wait(20000));
+        QCOMPARE(int(loader.Status()), status);
+        if (loader.Status() != LoadStatus::Loaded)
+            return;
+        const auto points = loader.Points().ActivePoints();
+        QVERIFY(std::vector<Point>(points.begin(), points.end()) == expected);
+        QCOMPARE(loader.PointsFound(), qint64(expected.size()));
+        QCOMPARE(loader.BytesRead(), qint64(text.size()));
     }
 
     // A device that never ends and a pipe that stays silent both stop when

@@ -75,6 +75,7 @@ struct Recorded {
             model.ClearPoints();
             break;
         case PointChange::Kind::ReplaceAll:
+        case PointChange::Kind::Recovered:
             ASSERT_TRUE(model.ReplacePoints(std::move(*change.donor)));
             break;
         case PointChange::Kind::AppendAll:

@@ -18,7 +18,9 @@ bool FigurePicture::Resize(int width, int height, double scale)
     m_width = std::max(width, 0);
     m_height = std::max(height, 0);
     m_scale = scale;
-    m_pixels.assign(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height), kBackground);
+    const std::size_t size = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
+    m_pixels.assign(size, kBackground);
+    m_counts.assign(size, 0);
     m_raster.emplace(Pixels(), scale);
     m_drawn = 0;
     m_stale = false;
@@ -31,21 +33,39 @@ bool FigurePicture::Update(std::span<const Point> points, Clock::time_point dead
         Resize(0, 0, 1.0);
     if (m_stale || points.size() < m_drawn) {
         std::fill(m_pixels.begin(), m_pixels.end(), kBackground);
+        std::fill(m_counts.begin(), m_counts.end(), std::uint16_t{0});
         m_drawn = 0;
         m_stale = false;
     }
     if (m_drawn == 0 && !points.empty()) {
-        m_raster->Pixel(points[0], kInk);
+        m_raster->CoverPixel(points[0], m_counts.data(), kInk);
         m_drawn = 1;
     }
     while (m_drawn < points.size()) {
         const std::size_t to = std::min(points.size(), m_drawn + kSlice);
-        m_raster->Segments(points, m_drawn, to, kInk);
+        m_raster->CoverSegments(points, m_drawn, to, m_counts.data(), kInk);
         m_drawn = to;
         if (Clock::now() >= deadline)
             break;
     }
     return m_drawn == points.size();
+}
+
+bool FigurePicture::RemoveLast(std::span<const Point> before)
+{
+    if (m_stale || !m_raster || before.empty() || m_drawn > before.size()) {
+        Restart();
+        return false;
+    }
+    const std::size_t last = before.size() - 1;
+    if (m_drawn <= last)
+        return true; // not drawn yet
+    const bool exact = last == 0 ? m_raster->UncoverPixel(before[0], m_counts.data(), kBackground)
+                                 : m_raster->UncoverSegment(before, last, m_counts.data(), kBackground);
+    m_drawn = last;
+    if (!exact)
+        Restart();
+    return exact;
 }
 
 FigurePicture::Marker::Marker(FigurePicture& picture, Point centre)

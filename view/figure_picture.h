@@ -13,7 +13,9 @@ namespace kav {
 // only shows it again, a new point adds only its own segment, and a redraw
 // too long for one paint goes on where it stopped. The end marker is not
 // part of it, since it moves with every point; it is put on top only while
-// the picture is shown.
+// the picture is shown. Each pixel keeps a count of the drawing's visits,
+// so that Undo takes back the last segment alone and leaves exactly the
+// pixels that a redraw would give.
 class FigurePicture {
 public:
     using Clock = std::chrono::steady_clock;
@@ -30,6 +32,10 @@ public:
     // Draws what `points` has that the picture lacks, stopping once
     // `deadline` has passed. True when the picture shows every point.
     bool Update(std::span<const Point> points, Clock::time_point deadline);
+    // Takes back the last of `before` (the points before it goes). When it
+    // cannot (the picture is stale, or a count saturated on the way) it
+    // starts the picture over and returns false.
+    bool RemoveLast(std::span<const Point> before);
     bool Shows(std::size_t count) const { return !m_stale && m_drawn == count; }
 
     Canvas Pixels() { return {m_pixels.data(), m_width, m_height, m_width}; }
@@ -55,6 +61,7 @@ public:
 
 private:
     std::vector<std::uint32_t> m_pixels;
+    std::vector<std::uint16_t> m_counts; // visits per pixel; ink while above 0
     int m_width = 0;
     int m_height = 0;
     double m_scale = 1.0;

@@ -81,11 +81,18 @@ bool CKavView::Apply(const PointChange& change)
             return false;
         break; // the picture and the index catch up with new points themselves
     case Kind::RemoveLast:
+        if (count == 0)
+            return true;
+        // Only the last segment goes from the picture.
+        m_picture.RemoveLast(m_store.ActivePoints());
+        m_joinIndex.Forget(m_store.ActivePoints(), count - 1);
+        m_store.RemoveLastPoint();
+        break;
     case Kind::Clear:
         if (count == 0)
             return true;
-        PointsWillChange(change.kind == Kind::Clear ? 0 : count - 1);
-        change.kind == Kind::Clear ? m_store.ClearPoints() : m_store.RemoveLastPoint();
+        PointsWillChange(0);
+        m_store.ClearPoints();
         break;
     case Kind::ReplaceAll:
     case Kind::Recovered:

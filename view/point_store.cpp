@@ -65,22 +65,30 @@ bool PointStore::GrowIfFull()
 
 bool PointStore::AppendPoints(std::span<const Point> points)
 {
-    return Append(points, nullptr, false);
+    return Append(points.data(), points.size(), nullptr, false);
+}
+
+std::span<Point> PointStore::AppendRoom(std::size_t count)
+{
+    if (count == 0 || !Append(nullptr, count, nullptr, false))
+        return {};
+    const std::span<const Point> points = ActivePoints();
+    return {const_cast<Point*>(points.data()) + (points.size() - count), count};
 }
 
 bool PointStore::AppendPoints(PointStore&& donor)
 {
-    return Append(donor.ActivePoints(), &donor, false);
+    return Append(donor.ActivePoints().data(), donor.ActivePoints().size(), &donor, false);
 }
 
 bool PointStore::ReplacePoints(PointStore&& donor)
 {
-    return Append(donor.ActivePoints(), &donor, true);
+    return Append(donor.ActivePoints().data(), donor.ActivePoints().size(), &donor, true);
 }
 
-bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool replace)
+bool PointStore::Append(const Point* from, std::size_t size, PointStore* donor, bool replace)
 {
-    if (points.empty()) {
+    if (size == 0) {
         if (replace)
             ClearPoints();
         return true;
@@ -92,7 +100,9 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
     // Replacing appends to a cleared store; the counts change only once
     // the new buffer is certain.
     const std::int64_t count = replace ? 0 : startA ? m_countA : m_countB;
-    const std::int64_t total = count + static_cast<std::int64_t>(points.size());
+    if (size > static_cast<std::size_t>(kMaxCapacity))
+        return false;
+    const std::int64_t total = count + static_cast<std::int64_t>(size);
     std::int64_t capacity = startA ? m_capacityA : m_capacityB;
     std::int64_t otherCapacity = startA ? m_capacityB : m_capacityA;
     bool useA = startA;
@@ -108,7 +118,8 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
     const bool adopt = donor != nullptr && count == 0;
     PointBuffer& active = startA ? m_pointsA : m_pointsB;
     if (!adopt && useA == startA && capacity == (startA ? m_capacityA : m_capacityB)) {
-        std::copy(points.begin(), points.end(), active.get() + count);
+        if (from != nullptr)
+            std::copy(from, from + size, active.get() + count);
         (startA ? m_countA : m_countB) = static_cast<std::int32_t>(total);
         return true;
     }
@@ -118,7 +129,7 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
     const std::less<const Point*> before;
     const Point* const old = active.get();
     const std::int32_t oldCapacity = startA ? m_capacityA : m_capacityB;
-    const bool own = !adopt && !before(points.data(), old) && before(points.data(), old + oldCapacity);
+    const bool own = !adopt && from != nullptr && !before(from, old) && before(from, old + oldCapacity);
     Point* grown = m_reallocate(source.get(), static_cast<std::size_t>(capacity));
     if (!grown)
         return false;
@@ -131,9 +142,9 @@ bool PointStore::Append(std::span<const Point> points, PointStore* donor, bool r
         donor->m_pointsB.reset();
         donor->m_countA = donor->m_countB = 0;
         donor->m_capacityA = donor->m_capacityB = 0;
-    } else {
-        const Point* from = own ? grown + (points.data() - old) : points.data();
-        std::copy(from, from + points.size(), fresh.get() + count);
+    } else if (from != nullptr) {
+        const Point* source = own ? grown + (from - old) : from;
+        std::copy(source, source + size, fresh.get() + count);
     }
 
     Install(useA, std::move(fresh), static_cast<std::int32_t>(total), static_cast<std::int32_t>(capacity),

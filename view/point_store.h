@@ -65,6 +65,10 @@ public:
     // Appends all of `points` with the same end state as one AppendPoint
     // each, or none of them (false) when the store cannot grow that far.
     [[nodiscard]] bool AppendPoints(std::span<const Point> points);
+    // Room for `count` more points, which the caller writes, with the end
+    // state of AppendPoints of as many; empty when the store cannot grow
+    // that far, and nothing has changed then.
+    [[nodiscard]] std::span<Point> AppendRoom(std::size_t count);
     // The same for the points of `donor`. An empty store takes over the
     // donor's buffer instead of copying it; the donor is then left empty and
     // refuses further points.
@@ -87,7 +91,9 @@ public:
 
 private:
     bool AppendAndGrow(Point p);
-    bool Append(std::span<const Point> points, PointStore* donor, bool replace);
+    // Appends `size` points from `from`, or leaves them to be written when
+    // it is nullptr.
+    bool Append(const Point* from, std::size_t size, PointStore* donor, bool replace);
     // Makes `buffer` the active one, holding `count` points; the other
     // buffer is released.
     void Install(bool useA, PointBuffer buffer, std::int32_t count, std::int32_t capacity, std::int32_t otherCapacity);

@@ -40,11 +40,11 @@ template <class Visit> void WalkLine(int dx, int dy, std::ptrdiff_t stride, Visi
 }
 
 // Bresenham between two pixels that both lie on the canvas; every pixel in
-// between then does too.
-void LineInside(const Canvas& c, int x0, int y0, int x1, int y1, std::uint32_t colour)
+// between then does too. Plots take a pixel's index: y * stride + x.
+template <class Plot> void LineInside(const Canvas& c, int x0, int y0, int x1, int y1, Plot& plot)
 {
-    std::uint32_t* p = c.pixels + y0 * c.stride + x0;
-    WalkLine(x1 - x0, y1 - y0, c.stride, [p, colour](std::ptrdiff_t offset) { p[offset] = colour; });
+    const std::ptrdiff_t start = y0 * c.stride + x0;
+    WalkLine(x1 - x0, y1 - y0, c.stride, [start, &plot](std::ptrdiff_t offset) { plot(start + offset); });
 }
 
 // Clips the segment to the canvas (Liang-Barsky). Doubles hold every device
@@ -83,8 +83,9 @@ int ToPixel(double v, int limit)
 }
 
 // A segment with at least one end off the canvas: the part on it, if any.
+template <class Plot>
 [[gnu::always_inline]] inline void PartlyOutside(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx,
-                                                 std::int64_t by, std::uint32_t colour)
+                                                 std::int64_t by, Plot& plot)
 {
     // Wholly beyond one edge: nothing to draw.
     if ((ax < 0 && bx < 0) || (ay < 0 && by < 0) || (ax >= c.width && bx >= c.width)
@@ -94,18 +95,83 @@ int ToPixel(double v, int limit)
     double x1 = static_cast<double>(bx), y1 = static_cast<double>(by);
     if (!Clip(c, x0, y0, x1, y1))
         return;
-    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), colour);
+    LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), plot);
 }
 
 // Any segment: the part of it on the canvas, if any.
-void ClippedLine(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx, std::int64_t by,
-                 std::uint32_t colour)
+template <class Plot>
+void ClippedLine(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx, std::int64_t by, Plot& plot)
 {
     if (Inside(c, ax, ay) && Inside(c, bx, by))
-        LineInside(c, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx), static_cast<int>(by), colour);
+        LineInside(c, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx), static_cast<int>(by), plot);
     else
-        PartlyOutside(c, ax, ay, bx, by, colour);
+        PartlyOutside(c, ax, ay, bx, by, plot);
 }
+
+// The plots. Each takes one pixel by its index, or a short segment from
+// the table: `start`, then its eight offsets, of which the first `count`
+// are its pixels and the rest repeat the last one.
+using ShortOffsets = std::array<std::ptrdiff_t, 8>;
+
+// Draws in one colour; the repeats are plain stores, cheaper than a loop.
+struct Paint {
+    std::uint32_t* pixels;
+    std::uint32_t colour;
+    void operator()(std::ptrdiff_t i) const { pixels[i] = colour; }
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int) const
+    {
+        for (const std::ptrdiff_t offset : offsets)
+            pixels[start + offset] = colour;
+    }
+};
+
+// Draws in ink and counts the visit, up to the saturated count, which stays.
+struct Cover {
+    std::uint32_t* pixels;
+    std::uint16_t* counts;
+    std::uint32_t ink;
+    std::array<std::uint16_t, 8> spare{}; // where the repeats count
+
+    static std::uint16_t Up(std::uint16_t n) { return static_cast<std::uint16_t>(n + (n != Rasterizer::kSaturated)); }
+    void operator()(std::ptrdiff_t i) const
+    {
+        counts[i] = Up(counts[i]);
+        pixels[i] = ink;
+    }
+    // The repeats count in spare slots of their own: counting them on the
+    // last pixel would chain each increment on the one before. The first
+    // pixel is the end of what was drawn before, which covers it already.
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
+    {
+        for (int k = 1; k < 8; ++k) {
+            std::uint16_t* n = k < count ? counts + start + offsets[k] : &spare[k];
+            *n = Up(*n);
+            pixels[start + offsets[k]] = ink;
+        }
+    }
+};
+
+// Takes a visit back; the pixel is background again once none is left. A
+// saturated count lost the true one: it stays, and is reported.
+struct Uncover {
+    std::uint32_t* pixels;
+    std::uint16_t* counts;
+    std::uint32_t background;
+    bool saturated = false;
+    void operator()(std::ptrdiff_t i)
+    {
+        std::uint16_t& n = counts[i];
+        if (n == Rasterizer::kSaturated)
+            saturated = true;
+        else if (n > 0 && --n == 0)
+            pixels[i] = background;
+    }
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
+    {
+        for (int k = 1; k < count; ++k)
+            (*this)(start + offsets[k]);
+    }
+};
 
 // The marker's rows for a box of `size` device pixels: the pixels whose
 // centres lie in the circle, and of those the ones next to a pixel outside
@@ -147,6 +213,7 @@ Rasterizer::Rasterizer(const Canvas& canvas, double scale)
             auto& entry = m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)];
             int n = 0;
             WalkLine(dx, dy, canvas.stride, [&](std::ptrdiff_t offset) { entry[n++] = offset; });
+            m_shortCount[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)] = static_cast<std::uint8_t>(n);
             for (; n < 8; ++n)
                 entry[n] = entry[n - 1];
         }
@@ -160,31 +227,29 @@ Rasterizer::Device Rasterizer::ToDevice(Point p) const
     return {static_cast<std::int64_t>(std::floor(p.x * m_scale)), static_cast<std::int64_t>(std::floor(p.y * m_scale))};
 }
 
-void Rasterizer::Pixel(Point p, std::uint32_t colour) const
+template <class Plot> void Rasterizer::PlotPixel(Point p, Plot& plot) const
 {
     const Device d = ToDevice(p);
-    SetPixel(m_canvas, d.x, d.y, colour);
+    if (Inside(m_canvas, d.x, d.y))
+        plot(d.y * m_canvas.stride + d.x);
 }
 
-void Rasterizer::Segment(Point a, Point b, std::uint32_t colour) const
+template <class Plot>
+void Rasterizer::PlotSegments(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot) const
 {
-    const Device from = ToDevice(a);
-    const Device to = ToDevice(b);
-    ClippedLine(m_canvas, from.x, from.y, to.x, to.y, colour);
-}
-
-void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const
-{
+    from = std::max<std::size_t>(from, 1);
     if (m_wholeScale != 1) {
-        for (std::size_t i = std::max<std::size_t>(from, 1); i < to; ++i)
-            Segment(points[i - 1], points[i], colour);
+        for (std::size_t i = from; i < to; ++i) {
+            const Device a = ToDevice(points[i - 1]);
+            const Device b = ToDevice(points[i]);
+            ClippedLine(m_canvas, a.x, a.y, b.x, b.y, plot);
+        }
         return;
     }
     // Most of a figure: short segments on the canvas of a plain screen,
     // drawn here with everything in registers.
     const Canvas c = m_canvas;
     const auto* shortSegments = m_short.data();
-    from = std::max<std::size_t>(from, 1);
     if (from >= to)
         return;
     Point a = points[from - 1];
@@ -196,17 +261,64 @@ void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::
         const unsigned column = static_cast<unsigned>(b.x) - static_cast<unsigned>(a.x) + kReach;
         const unsigned row = static_cast<unsigned>(b.y) - static_cast<unsigned>(a.y) + kReach;
         if (aInside && bInside && column < kSide && row < kSide) [[likely]] {
-            std::uint32_t* start = c.pixels + a.y * c.stride + a.x;
-            for (const std::ptrdiff_t offset : shortSegments[row * kSide + column])
-                start[offset] = colour;
+            const unsigned entry = row * kSide + column;
+            plot.Short(a.y * c.stride + a.x, shortSegments[entry], m_shortCount[entry]);
         } else if (aInside && bInside) {
-            LineInside(c, a.x, a.y, b.x, b.y, colour);
+            LineInside(c, a.x, a.y, b.x, b.y, plot);
         } else {
-            PartlyOutside(c, a.x, a.y, b.x, b.y, colour);
+            PartlyOutside(c, a.x, a.y, b.x, b.y, plot);
         }
         a = b;
         aInside = bInside;
     }
+}
+
+void Rasterizer::Pixel(Point p, std::uint32_t colour) const
+{
+    Paint paint{m_canvas.pixels, colour};
+    PlotPixel(p, paint);
+}
+
+void Rasterizer::Segment(Point a, Point b, std::uint32_t colour) const
+{
+    const Device from = ToDevice(a);
+    const Device to = ToDevice(b);
+    Paint paint{m_canvas.pixels, colour};
+    ClippedLine(m_canvas, from.x, from.y, to.x, to.y, paint);
+}
+
+void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const
+{
+    Paint paint{m_canvas.pixels, colour};
+    PlotSegments(points, from, to, paint);
+}
+
+void Rasterizer::CoverPixel(Point p, std::uint16_t* counts, std::uint32_t ink) const
+{
+    Cover cover{m_canvas.pixels, counts, ink};
+    PlotPixel(p, cover);
+}
+
+void Rasterizer::CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint16_t* counts,
+                               std::uint32_t ink) const
+{
+    Cover cover{m_canvas.pixels, counts, ink};
+    PlotSegments(points, from, to, cover);
+}
+
+bool Rasterizer::UncoverPixel(Point p, std::uint16_t* counts, std::uint32_t background) const
+{
+    Uncover uncover{m_canvas.pixels, counts, background};
+    PlotPixel(p, uncover);
+    return !uncover.saturated;
+}
+
+bool Rasterizer::UncoverSegment(std::span<const Point> points, std::size_t i, std::uint16_t* counts,
+                                std::uint32_t background) const
+{
+    Uncover uncover{m_canvas.pixels, counts, background};
+    PlotSegments(points, i, i + 1, uncover);
+    return !uncover.saturated;
 }
 
 Rasterizer::Box Rasterizer::MarkerBox(Point centre) const

@@ -34,6 +34,21 @@ public:
     // The segments that end at points[from] to points[to - 1], each drawn
     // from the point before it.
     void Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const;
+    // Coverage: Pixel and Segments in `ink` that also count each visit of a
+    // pixel in `counts` (one per canvas pixel, at the canvas's stride), so
+    // that the Uncover calls can take a part back exactly, walking the same
+    // pixels. A count that reaches kSaturated stays there.
+    static constexpr std::uint16_t kSaturated = 0xFFFF;
+    void CoverPixel(Point p, std::uint16_t* counts, std::uint32_t ink) const;
+    void CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint16_t* counts,
+                       std::uint32_t ink) const;
+    // Take back CoverPixel(p) or the segment that ends at points[i]; a pixel
+    // left with no visit gets `background`. False when a saturated count was
+    // met: its pixel may have been left ink wrongly.
+    bool UncoverPixel(Point p, std::uint16_t* counts, std::uint32_t background) const;
+    bool UncoverSegment(std::span<const Point> points, std::size_t i, std::uint16_t* counts,
+                        std::uint32_t background) const;
+
     // The marker of the newest point: the circle in the box (x-4, y-4) to
     // (x+4, y+4) of the view, right and bottom edges excluded, outlined and
     // filled.
@@ -53,6 +68,10 @@ private:
         std::int64_t y;
     };
     Device ToDevice(Point p) const;
+    // The walks behind every drawing call: plot(y * stride + x) per pixel.
+    template <class Plot> void PlotPixel(Point p, Plot& plot) const;
+    template <class Plot>
+    void PlotSegments(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot) const;
 
     // The pixels of every segment of up to 7 pixels per axis, as offsets,
     // padded to eight by repeating the last one: eight plain stores draw
@@ -60,6 +79,7 @@ private:
     static constexpr int kReach = 7;
     static constexpr int kSide = 2 * kReach + 1;
     std::array<std::array<std::ptrdiff_t, 8>, kSide * kSide> m_short;
+    std::array<std::uint8_t, kSide * kSide> m_shortCount; // the pixels of each, before the padding
 
     Canvas m_canvas;
     double m_scale;

@@ -1,0 +1,172 @@
+#include "view/figure_picture.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+using kav::FigurePicture;
+using kav::Point;
+
+namespace {
+
+// What a redraw from nothing gives: the plain drawing calls, in one colour.
+std::vector<std::uint32_t> Redrawn(std::span<const Point> points, int width, int height, double scale)
+{
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width * height), FigurePicture::kBackground);
+    const kav::Rasterizer raster({pixels.data(), width, height, width}, scale);
+    if (!points.empty())
+        raster.Pixel(points[0], FigurePicture::kInk);
+    raster.Segments(points, 1, points.size(), FigurePicture::kInk);
+    return pixels;
+}
+
+std::vector<std::uint32_t> Shown(FigurePicture& picture)
+{
+    const kav::Canvas c = picture.Pixels();
+    return {c.pixels, c.pixels + static_cast<std::ptrdiff_t>(c.width) * c.height};
+}
+
+struct UndoRow {
+    std::string name;
+    int width, height;
+    double scale;
+    std::function<std::vector<Point>()> points;
+};
+
+void PrintTo(const UndoRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+std::vector<Point> RandomWalk(int count, int width, int height)
+{
+    std::mt19937 random(11);
+    std::vector<Point> points{{width / 2, height / 2}};
+    while (static_cast<int>(points.size()) < count) {
+        const Point p = points.back();
+        points.push_back({std::clamp(p.x + int(random() % 11) - 5, 0, width - 1),
+                          std::clamp(p.y + int(random() % 11) - 5, 0, height - 1)});
+    }
+    return points;
+}
+
+// Long lines, all through the pixel (32, 24), and back and forth over each other.
+std::vector<Point> Star(int count)
+{
+    std::mt19937 random(3);
+    std::vector<Point> points;
+    for (int i = 0; i < count; ++i) {
+        points.push_back({32, 24});
+        points.push_back({int(random() % 64), int(random() % 48)});
+    }
+    return points;
+}
+
+std::vector<Point> FarAndNear(int count)
+{
+    std::mt19937 random(5);
+    std::vector<Point> points;
+    for (int i = 0; i < count; ++i)
+        points.push_back(i % 3 == 0 ? Point{int(random() % 4001) - 2000, int(random() % 4001) - 2000}
+                                    : Point{int(random() % 80) - 8, int(random() % 64) - 8});
+    return points;
+}
+
+class RemoveLast : public testing::TestWithParam<UndoRow> { };
+
+// Undo after undo, down to nothing: each leaves exactly a redraw's pixels.
+TEST_P(RemoveLast, EveryUndoLeavesTheRedrawsPixels)
+{
+    const UndoRow& row = GetParam();
+    std::vector<Point> points = row.points();
+    FigurePicture picture;
+    picture.Resize(row.width, row.height, row.scale);
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
+    while (!points.empty()) {
+        ASSERT_TRUE(picture.RemoveLast(points)) << points.size();
+        points.pop_back();
+        ASSERT_TRUE(picture.Shows(points.size()));
+        ASSERT_EQ(Shown(picture), Redrawn(points, row.width, row.height, row.scale)) << points.size();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Figures, RemoveLast,
+                         testing::Values(UndoRow{"RandomWalk", 64, 48, 1.0, [] { return RandomWalk(3000, 64, 48); }},
+                                         UndoRow{"LongLinesThroughOnePixel", 64, 48, 1.0, [] { return Star(600); }},
+                                         UndoRow{"OffTheCanvas", 64, 48, 1.0, [] { return FarAndNear(900); }},
+                                         UndoRow{"OnePointManyTimes", 16, 16, 1.0,
+                                                 [] {
+                                                     return std::vector<Point>(2000, Point{7, 7});
+                                                 }},
+                                         UndoRow{"DenseScreen", 128, 96, 2.0, [] { return Star(300); }},
+                                         UndoRow{"FractionalScale", 96, 72, 1.5, [] { return FarAndNear(600); }}),
+                         [](const testing::TestParamInfo<UndoRow>& info) { return info.param.name; });
+
+TEST(RemoveLastFallback, PartsNotYetDrawnAndStalePicturesNeedNoPixels)
+{
+    std::vector<Point> points = RandomWalk(50, 32, 32);
+    FigurePicture picture;
+    picture.Resize(32, 32, 1.0);
+    ASSERT_TRUE(picture.Update(std::span(points).first(20), FigurePicture::Clock::time_point::max()));
+    // The picture lacks the last point: nothing to take back.
+    EXPECT_TRUE(picture.RemoveLast(points));
+    points.pop_back();
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
+    EXPECT_EQ(Shown(picture), Redrawn(points, 32, 32, 1.0));
+    // A picture that is to start over anyway says it did not take it back.
+    picture.Restart();
+    EXPECT_FALSE(picture.RemoveLast(points));
+    points.pop_back();
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
+    EXPECT_EQ(Shown(picture), Redrawn(points, 32, 32, 1.0));
+}
+
+// A pixel visited more often than a count holds: the Undo that meets it
+// starts the picture over, and the redraw is right again.
+TEST(RemoveLastFallback, ASaturatedCountRestartsThePicture)
+{
+    // 70000 lines along y = 5, then one across them.
+    std::vector<Point> points;
+    for (int i = 0; i < 35000; ++i)
+        points.insert(points.end(), {Point{0, 5}, Point{30, 5}});
+    points.insert(points.end(), {Point{10, 0}, Point{10, 15}});
+    FigurePicture picture;
+    picture.Resize(32, 16, 1.0);
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
+    EXPECT_FALSE(picture.RemoveLast(points));
+    points.pop_back();
+    EXPECT_FALSE(picture.Shows(points.size()));
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
+    EXPECT_EQ(Shown(picture), Redrawn(points, 32, 16, 1.0));
+}
+
+// Counts are exact up to the last value below saturation.
+TEST(Coverage, CountsHoldUpToSaturationAndNoFurther)
+{
+    struct Case {
+        int visits;
+        bool exact;
+    };
+    for (const Case c : {Case{1, true}, Case{kav::Rasterizer::kSaturated - 1, true},
+                         Case{kav::Rasterizer::kSaturated, false}, Case{100000, false}}) {
+        std::uint32_t pixel = FigurePicture::kBackground;
+        std::uint16_t count = 0;
+        const kav::Rasterizer raster({&pixel, 1, 1, 1});
+        for (int i = 0; i < c.visits; ++i)
+            raster.CoverPixel({0, 0}, &count, FigurePicture::kInk);
+        bool exact = true;
+        for (int i = 0; i < c.visits; ++i) {
+            exact = raster.UncoverPixel({0, 0}, &count, FigurePicture::kBackground) && exact;
+            if (i + 1 < c.visits) {
+                ASSERT_EQ(pixel, FigurePicture::kInk) << c.visits << " visits, " << i + 1 << " taken back";
+            }
+        }
+        EXPECT_EQ(exact, c.exact) << c.visits;
+        EXPECT_EQ(pixel, c.exact ? FigurePicture::kBackground : FigurePicture::kInk) << c.visits;
+    }
+}
+
+} // namespace
