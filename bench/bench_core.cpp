@@ -3,10 +3,12 @@
 #include "bench_data.h"
 #include "exchange/coordinate_format.h"
 #include "exchange/listing_index.h"
+#include "view/point_journal.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -122,6 +124,30 @@ void BM_AppendVector(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kAppendPoints);
 }
 BENCHMARK(BM_AppendVector)->Unit(benchmark::kMillisecond);
+
+// One change recorded, its write() included; the sync is the journal
+// thread's.
+void BM_JournalAppend(benchmark::State& state)
+{
+    const std::string folder = kav::bench::TempPath("kav_bench_journal_append");
+    std::filesystem::remove_all(folder);
+    {
+        kav::PointJournal journal;
+        PointStore points;
+        if (!journal.Open(folder).Ok())
+            state.SkipWithError("no journal folder");
+        int i = 0;
+        for (auto _ : state) {
+            const Point p{i % 800, ++i % 600};
+            journal.WaitForPin(); // what the view does before a change may move the points
+            (void)points.AppendPoint(p);
+            journal.Record(kav::PointChange::Append(p), points.ActivePoints());
+        }
+        journal.Discard();
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_JournalAppend)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "exchange/coordinate_format.h"
 #include "exchange/listing_index.h"
 #include "view/kav_view.h"
+#include "view/point_journal.h"
 #include "view/user_prompts.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -143,6 +145,34 @@ BENCHMARK(BM_OpenCommand)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// The same with the recovery journal recording: the UI thread only hands
+// the new figure to the journal's thread, whose writing is not timed.
+void BM_OpenCommandJournal(benchmark::State& state)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(PointFile(static_cast<std::size_t>(state.range(0))));
+    const std::string folder = kav::bench::TempPath("kav_bench_open_journal");
+    for (auto _ : state) {
+        state.PauseTiming();
+        kav::PointJournal journal;
+        if (!journal.Open(folder).Ok())
+            state.SkipWithError("no journal folder");
+        auto view = std::make_unique<kav::CKavView>(prompts);
+        view->SetJournal(&journal);
+        state.ResumeTiming();
+        view->OnPointsOpen();
+        state.PauseTiming();
+        if (prompts.failed || view->Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
+            state.SkipWithError("the load failed");
+        journal.WaitForThread();
+        view.reset();
+        journal.Discard();
+        state.ResumeTiming();
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_OpenCommandJournal)->Arg(10'000'000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 void BM_SaveCommand(benchmark::State& state)
 {
     NoPrompts prompts;
@@ -231,8 +261,9 @@ BENCHMARK(BM_Expose)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 void BM_Redraw(benchmark::State& state)
 {
     ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    int i = 0;
     for (auto _ : state) {
-        (void)ready.view.Store(); // the view cannot tell what changed: it starts over
+        ready.view.resize(kWidth, kHeight - ++i % 2); // a new size starts the picture over
         do
             ready.Render();
         while (!ready.view.PictureComplete());
@@ -253,5 +284,51 @@ void BM_UndoPaint(benchmark::State& state)
 }
 // 100M runs in `make bench-large`.
 BENCHMARK(BM_UndoPaint)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
+
+// From the start of an instance to the figure of a dead one's journal on
+// screen: the journal found, read, adopted, and the picture complete.
+void BM_Recover(benchmark::State& state)
+{
+    const std::string folder = kav::bench::TempPath("kav_bench_journals");
+    std::filesystem::remove_all(folder);
+    const auto count = static_cast<std::size_t>(state.range(0));
+    {
+        kav::PointJournal dead;
+        kav::PointStore points;
+        if (!dead.Open(folder).Ok())
+            state.SkipWithError("no journal folder");
+        for (Point p : kav::bench::RandomWalk(count, kWidth, kHeight))
+            (void)points.AppendPoint(p);
+        dead.Record(kav::PointChange::ReplaceAll(points), points.ActivePoints());
+        dead.WaitForThread();
+        state.counters["journal_bytes"] = static_cast<double>(dead.FileBytes());
+    } // ends without Discard, as a crash would
+    for (auto _ : state) {
+        NoPrompts prompts;
+        kav::CKavView view(prompts);
+        view.resize(kWidth, kHeight);
+        kav::PointJournal own; // ends without Discard too: the next round finds it
+        if (!own.Open(folder).Ok())
+            state.SkipWithError("no journal");
+        view.SetJournal(&own);
+        std::vector<kav::FoundJournal> found = kav::FindDeadJournals(folder, own.Id());
+        auto recovered = std::make_unique<kav::PointStore>();
+        const kav::JournalRead read
+            = found.empty() ? kav::JournalRead{} : kav::ReadJournal(found[0].JournalPath(), *recovered);
+        if (read.state != kav::JournalRead::Recovered || !view.Apply(kav::PointChange::Recovered(*recovered))
+            || !own.Adopt(found[0], read, view.Store().ActivePoints()).Ok()) {
+            state.SkipWithError("nothing recovered");
+            break;
+        }
+        QImage image(kWidth, kHeight, QImage::Format_RGB32);
+        do
+            view.render(&image);
+        while (!view.PictureComplete());
+        if (view.Store().ActivePoints().size() != count)
+            state.SkipWithError("a different figure");
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_Recover)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 } // namespace
