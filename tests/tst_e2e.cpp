@@ -587,6 +587,47 @@ private Q_SLOTS:
         }
         QCOMPARE(QDir(journals).entryList(QDir::Files), QStringList()); // nothing left behind
     }
+
+    // The X server going away ends the program without a word from the
+    // user: the next start, on another server, offers the figure.
+    void theXServerGoingAwayKeepsTheFigure()
+    {
+        QProcess other;
+        other.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        QVERIFY(other.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(other.canReadLine(), 10000);
+        const QString display = QStringLiteral(":") + QString::fromLatin1(other.readLine().trimmed());
+        QProcessEnvironment env = ProgramEnvironment(QStringLiteral("xgone"));
+        const QProcessEnvironment main = m_env;
+        m_env.insert(QStringLiteral("DISPLAY"), display); // the tools, too, work on the other server
+        env.insert(QStringLiteral("DISPLAY"), display);
+        QProcess kav;
+        const QString window = Start(kav, env);
+        QVERIFY2(!window.isEmpty(), "the main window did not appear on the other server");
+        QTest::qWait(500);
+        const QPoint origin = ViewOrigin(window);
+        m_env = main;
+        QVERIFY2(!origin.isNull(), "no white drawing area found");
+        m_env.insert(QStringLiteral("DISPLAY"), display);
+        Click(origin + QPoint(30, 30));
+        Click(origin + QPoint(130, 90));
+        QTest::qWait(300);
+        m_env = main;
+        other.kill();
+        QVERIFY(other.waitForFinished(10000));
+        QVERIFY(kav.waitForFinished(10000));
+
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        QProcess again;
+        const QString back = Start(again, env);
+        QVERIFY2(!back.isEmpty(), "the main window did not appear again");
+        const QString box = WaitForWindow(QString::fromUtf8("^Przywrócić\\?$"));
+        QVERIFY2(!box.isEmpty(), "the figure was lost with the X server");
+        Keys(box, {"Escape"});
+        WaitUntilGone(QString::fromUtf8("^Przywrócić\\?$"));
+        Quit(back);
+        QVERIFY(again.waitForFinished(10000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
