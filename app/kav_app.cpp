@@ -142,7 +142,7 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     QTimer::singleShot(0, this, [this, toOpen] {
         OfferRecovery();
         if (!toOpen.isEmpty() && m_frame)
-            m_frame->View()->OpenFile(QFile::decodeName(toOpen.front()));
+            m_frame->View()->OpenFile(toOpen.front()); // byte for byte
     });
     return true;
 }

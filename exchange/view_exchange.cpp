@@ -55,16 +55,20 @@ void CKavView::OnPointsOpen()
     const QScopedValueRollback busy(m_busy, true);
     const QString path = m_prompts.AskOpenPath(this);
     if (!path.isEmpty())
-        OpenPoints(path);
+        OpenPoints(QFile::encodeName(path));
 }
 
 namespace {
 
-// The one local file that a drag carries, or nothing.
-QString DroppedFile(const QMimeData* data)
+// The one local file that a drag carries, or nothing. The name comes byte
+// for byte from the address, so that a name that is not valid UTF-8 (from
+// an old Windows-1250 archive, say) still opens.
+QByteArray DroppedFile(const QMimeData* data)
 {
     const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
-    return urls.size() == 1 && urls.front().isLocalFile() ? urls.front().toLocalFile() : QString();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return {};
+    return QByteArray::fromPercentEncoding(urls.front().path(QUrl::FullyEncoded).toLatin1());
 }
 
 } // namespace
@@ -81,7 +85,7 @@ void CKavView::dragEnterEvent(QDragEnterEvent* event)
 // itself has ended: the command's questions must not hold up the drag.
 void CKavView::dropEvent(QDropEvent* event)
 {
-    const QString path = DroppedFile(event->mimeData());
+    const QByteArray path = DroppedFile(event->mimeData());
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
@@ -89,7 +93,7 @@ void CKavView::dropEvent(QDropEvent* event)
 }
 
 // A drop that comes while a command runs waits for it to end.
-void CKavView::OpenFile(const QString& path)
+void CKavView::OpenFile(const QByteArray& path)
 {
     if (m_busy) {
         QTimer::singleShot(kProgressStepMs, this, [this, path] { OpenFile(path); });
@@ -99,15 +103,15 @@ void CKavView::OpenFile(const QString& path)
     OpenPoints(path);
 }
 
-void CKavView::OpenPoints(const QString& path)
+void CKavView::OpenPoints(const QByteArray& path)
 {
-    const QString shownPath = QDir::toNativeSeparators(path);
+    const QString shownPath = QDir::toNativeSeparators(QFile::decodeName(path));
     auto tell
         = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };
     // Opened before the question, so that a file that cannot be read never
     // costs the user the points already drawn.
     FileHandle file;
-    const FileResult opened = OpenForReading(QFile::encodeName(path), file);
+    const FileResult opened = OpenForReading(path, file);
     if (!opened.Ok()) {
         tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(opened)));
         return;

@@ -212,6 +212,12 @@ private Q_SLOTS:
         QTest::newRow("--open=") << QByteArrayList{"--open=" + points} << std::size_t{3} << QStringList();
         QTest::newRow("and a plain name") << QByteArrayList{other, "-o", points} << std::size_t{3} << QStringList();
         QTest::newRow("no file") << QByteArrayList{"--open"} << std::size_t{0} << QStringList();
+        // Windows-1250 "łódź": not UTF-8, read byte for byte all the same.
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xb3\xf3d\x9f.txt";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "5 6 7 8", 7) == 7);
+        ::close(fd);
+        QTest::newRow("not UTF-8") << QByteArrayList{"--open", raw} << std::size_t{2} << QStringList();
         QTest::newRow("unreadable") << QByteArrayList{"--open", missing} << std::size_t{0}
                                     << QStringList{QStringLiteral("warning")};
     }

@@ -54,9 +54,9 @@ public:
     void OnPointsSave();
     void OnPointsOpen();
     void OnShowCoords();
-    // The Open command for a file already chosen: a drop, or --open. It
-    // waits while another command runs.
-    void OpenFile(const QString& path);
+    // The Open command for a file already chosen: a drop, or --open. The
+    // name is the file system's bytes. It waits while another command runs.
+    void OpenFile(const QByteArray& path);
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
@@ -77,7 +77,7 @@ private:
     // Yes, appends a copy of it. True when it appended.
     bool FindNearPoint(int x, int y);
     // The Open command for a file already chosen.
-    void OpenPoints(const QString& path);
+    void OpenPoints(const QByteArray& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // The points from `first` on are about to change other than by new

@@ -25,6 +25,9 @@ constexpr std::uint64_t kMaxPoints = std::uint64_t{1} << 30;
 // The log is folded into a new snapshot once it outgrows both.
 constexpr std::uint64_t kMinLogBytes = 4096;
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+// A log is folded into its snapshot long before it grows this much past it;
+// records beyond are not read, so that no file can hold up the start.
+constexpr std::uint64_t kMaxLogBeyondSnapshot = std::uint64_t{64} << 20;
 
 // Record kinds as stored; never renumbered.
 enum RecordKind : std::uint8_t { kAppend = 1, kRemoveLast = 2, kClear = 3, kRecovered = 4 };
@@ -257,7 +260,8 @@ JournalRead ReadJournal(const std::string& path, PointStore& points)
     // damage loses what follows it, never what comes before.
     auto* bytes = reinterpret_cast<unsigned char*>(chunk.data());
     const std::size_t chunkRecords = kChunkBytes / kRecordBytes;
-    for (bool more = true; more;) {
+    const std::uint64_t logEnd = read.end + read.snapshotBytes + kMaxLogBeyondSnapshot;
+    for (bool more = true; more && read.end < logEnd;) {
         const ssize_t got = ReadFull(file.Get(), bytes, chunkRecords * kRecordBytes);
         const std::size_t records = got > 0 ? static_cast<std::size_t>(got) / kRecordBytes : 0;
         more = records == chunkRecords;
