@@ -96,6 +96,22 @@ std::optional<Header> DecodeHeader(const unsigned char* bytes, std::uint64_t* ch
     return header;
 }
 
+// How a small change is stored; a recovery is stored when a journal is
+// adopted.
+RecordKind StoredKind(PointChange::Kind kind)
+{
+    switch (kind) {
+    case PointChange::Kind::Append:
+        return kAppend;
+    case PointChange::Kind::RemoveLast:
+        return kRemoveLast;
+    case PointChange::Kind::Clear:
+        return kClear;
+    default:
+        return kRecovered;
+    }
+}
+
 // A record's bytes, chained on from `chain`, which it advances.
 std::array<unsigned char, kRecordBytes> EncodeRecord(RecordKind kind, Point point, std::uint64_t& chain)
 {
@@ -472,11 +488,7 @@ std::uint64_t PointJournal::FileBytes() const
 
 bool PointJournal::WriteRecord(PointChange::Kind kind, Point point)
 {
-    const RecordKind stored = kind == PointChange::Kind::Append       ? kAppend
-                              : kind == PointChange::Kind::RemoveLast ? kRemoveLast
-                              : kind == PointChange::Kind::Clear      ? kClear
-                                                                      : kRecovered;
-    const auto bytes = EncodeRecord(stored, point, m_chain);
+    const auto bytes = EncodeRecord(StoredKind(kind), point, m_chain);
     if (!WriteAll(m_fd, bytes.data(), bytes.size())) {
         Fail(FileResult::FromErrno(FileStep::Write));
         return false;
@@ -613,10 +625,7 @@ void PointJournal::Rewrite(std::unique_lock<std::mutex>& lock)
         // What was recorded meanwhile follows the new snapshot.
         std::uint64_t logBytes = 0;
         for (const Pending& pending : m_queued) {
-            const RecordKind stored = pending.kind == PointChange::Kind::Append       ? kAppend
-                                      : pending.kind == PointChange::Kind::RemoveLast ? kRemoveLast
-                                                                                      : kClear;
-            const auto bytes = EncodeRecord(stored, pending.point, chain);
+            const auto bytes = EncodeRecord(StoredKind(pending.kind), pending.point, chain);
             if (!WriteAll(file.Get(), bytes.data(), bytes.size())) {
                 result = FileResult::FromErrno(FileStep::Write);
                 break;
@@ -681,7 +690,7 @@ FileResult PointJournal::Adopt(FoundJournal& found, const JournalRead& read, std
     m_logBytes = read.end - kHeaderBytes - read.snapshotBytes;
     ::unlink((found.JournalPath() + ".tmp").c_str());
     found.ReleaseLock(true);
-    WriteRecord(PointChange::Kind::ReplaceAll, {}); // stored as the recovery
+    WriteRecord(PointChange::Kind::Recovered, {});
     m_dirty = true;
     m_wake.notify_one();
     lock.unlock();
