@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <limits>
 #include <optional>
 #include <stop_token>
@@ -66,7 +68,8 @@ std::vector<Point> Walk(int count, int spread)
 {
     std::vector<Point> points;
     for (int i = 0; i < count; ++i)
-        points.push_back({i * 7919 % spread - spread / 3, i * 104729 % (spread / 2 + 1)});
+        points.push_back({int(std::int64_t{i} * 7919 % spread - spread / 3),
+                          int(std::int64_t{i} * 104729 % (spread / 2 + 1))});
     return points;
 }
 
