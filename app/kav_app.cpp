@@ -173,12 +173,17 @@ void CKavApp::StartJournal()
     }
     m_frame->View()->SetJournal(m_journal.get());
     connect(m_frame->View(), &CKavView::JournalFailed, this, unavailable);
-    // What the kernel has is kept on disk too, and kept for the next start.
-    m_signals = std::make_unique<CTerminationSignals>([this] { m_journal->Sync(); });
+    // A new figure still being written goes to disk first, then everything
+    // the kernel has; the journal is kept for the next start.
+    const auto keep = [this] {
+        m_journal->WaitForThread();
+        m_journal->Sync();
+    };
+    m_signals = std::make_unique<CTerminationSignals>(keep);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this, keep](QSessionManager&) {
             m_sessionEnding = true;
-            m_journal->Sync();
+            keep();
         });
     }
 }
