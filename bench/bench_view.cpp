@@ -92,7 +92,10 @@ public:
         benchmark::DoNotOptimize(dialog.grab());
     }
     void ShowAbout(QWidget*) override { }
-    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString&, qint64) override { return nullptr; }
+    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, kav::ProgressWork, const QString&, qint64) override
+    {
+        return nullptr;
+    }
 };
 
 void BM_Click(benchmark::State& state)
