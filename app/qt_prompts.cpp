@@ -31,19 +31,21 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
     return dialog.selectedFiles().front();
 }
 
-// A window-modal progress dialog, shown once the load has run half a
-// second. It draws a bar of the bytes read while the size is known and a
-// busy bar otherwise (a device, a pipe, a file that grows), and always says
-// how much was read and how many points were found.
+// A window-modal progress dialog, shown once the load or the save has run
+// half a second. A load draws a bar of the bytes read while the size is
+// known and a busy bar otherwise (a device, a pipe, a file that grows), and
+// says how much was read and how many points were found; a save draws a bar
+// of the points written and says how much was written.
 class DialogProgress final : public CProgress {
 public:
-    DialogProgress(QWidget* owner, const QString& text, qint64 total)
+    DialogProgress(QWidget* owner, ProgressWork work, const QString& text, qint64 total)
         : m_dialog(text, ui::kCancel, 0, total > 0 ? kSteps : 0, owner)
+        , m_work(work)
         , m_text(text)
         , m_total(total)
     {
         m_dialog.setObjectName(QStringLiteral("progressDialog"));
-        m_dialog.setWindowTitle(ui::kLoadingCaption);
+        m_dialog.setWindowTitle(work == ProgressWork::Saving ? ui::kSavingCaption : ui::kLoadingCaption);
         m_dialog.setWindowModality(Qt::WindowModal);
         m_dialog.setMinimumDuration(kShowAfterMs);
         m_dialog.setAutoReset(false);
@@ -51,16 +53,19 @@ public:
         m_dialog.setValue(0);
     }
 
-    bool Update(qint64 bytesRead, qint64 pointsFound) override
+    bool Update(qint64 bytes, qint64 points) override
     {
-        if (m_total > 0 && bytesRead <= m_total)
-            m_dialog.setValue(static_cast<int>(bytesRead * kSteps / m_total));
+        const bool saving = m_work == ProgressWork::Saving;
+        const qint64 done = saving ? points : bytes;
+        if (m_total > 0 && done <= m_total)
+            m_dialog.setValue(static_cast<int>(done * kSteps / m_total));
         else if (m_dialog.maximum() != 0)
             m_dialog.setRange(0, 0);
         const QLocale locale;
+        const QString megabytes = locale.toString(bytes / 1048576.0, 'f', 1);
         m_dialog.setLabelText(m_text + u'\n'
-                              + ui::kLoadingProgressText.arg(locale.toString(bytesRead / 1048576.0, 'f', 1),
-                                                             locale.toString(pointsFound)));
+                              + (saving ? ui::kSavingProgressText.arg(megabytes)
+                                        : ui::kLoadingProgressText.arg(megabytes, locale.toString(points))));
         // The dialog's own timer shows it; until then the window repaints
         // but takes no input, and afterwards the modal dialog keeps it off.
         QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
@@ -72,6 +77,7 @@ private:
     static constexpr int kSteps = 1000;
     static constexpr int kShowAfterMs = 500;
     QProgressDialog m_dialog;
+    ProgressWork m_work;
     QString m_text;
     qint64 m_total;
 };
@@ -127,9 +133,10 @@ void CQtPrompts::ShowAbout(QWidget* owner)
 
 namespace kav {
 
-std::unique_ptr<CProgress> CQtPrompts::StartProgress(QWidget* owner, const QString& text, qint64 totalBytes)
+std::unique_ptr<CProgress> CQtPrompts::StartProgress(QWidget* owner, ProgressWork work, const QString& text,
+                                                     qint64 total)
 {
-    return std::make_unique<DialogProgress>(owner, text, totalBytes);
+    return std::make_unique<DialogProgress>(owner, work, text, total);
 }
 
 } // namespace kav

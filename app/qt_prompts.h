@@ -14,7 +14,8 @@ public:
     QString AskOpenPath(QWidget* owner) override;
     void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) override;
     void ShowAbout(QWidget* owner) override;
-    std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 totalBytes) override;
+    std::unique_ptr<CProgress> StartProgress(QWidget* owner, ProgressWork work, const QString& text,
+                                             qint64 total) override;
 };
 
 } // namespace kav

@@ -1,5 +1,6 @@
 #include "exchange/point_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -22,13 +23,18 @@ namespace {
 // How long a write to a device or a pipe may wait for room before it fails:
 // a pipe whose reader has stopped reading must not hold up the window.
 constexpr int kWriteWaitMs = 10000;
+// How often a write that waits for room looks whether it was cancelled.
+constexpr int kCancelPollMs = 50;
+// Points per call of the writer, so that the progress counts points.
+constexpr std::size_t kPointsPerBlock = std::size_t{1} << 20;
 
 // A std::ostream onto a file descriptor that remembers why a write failed.
 // The writer fills large blocks itself, so they go straight to write().
 class FdStreamBuf final : public std::streambuf {
 public:
-    explicit FdStreamBuf(int fd)
+    FdStreamBuf(int fd, const WriteControl& control)
         : m_fd(fd)
+        , m_control(control)
     {
     }
     int Error() const { return m_error; }
@@ -38,10 +44,16 @@ protected:
     {
         std::streamsize done = 0;
         while (done < size && m_error == 0) {
+            if (m_control.Cancelled()) {
+                m_error = ECANCELED;
+                break;
+            }
             const ssize_t written = ::write(m_fd, data + done, static_cast<std::size_t>(size - done));
-            if (written >= 0)
+            if (written >= 0) {
                 done += written;
-            else if (errno == EAGAIN)
+                if (m_control.bytesWritten != nullptr)
+                    *m_control.bytesWritten += written;
+            } else if (errno == EAGAIN)
                 WaitForRoom();
             else if (errno != EINTR)
                 m_error = errno;
@@ -57,17 +69,26 @@ protected:
     }
 
 private:
+    // In short steps, so that a cancel need not wait for the stall limit.
     void WaitForRoom()
     {
-        pollfd wait{m_fd, POLLOUT, 0};
-        const int ready = ::poll(&wait, 1, kWriteWaitMs);
-        if (ready == 0)
-            m_error = ETIMEDOUT;
-        else if (ready < 0 && errno != EINTR)
-            m_error = errno;
+        for (int waited = 0; waited < kWriteWaitMs; waited += kCancelPollMs) {
+            if (m_control.Cancelled())
+                return;
+            pollfd wait{m_fd, POLLOUT, 0};
+            const int ready = ::poll(&wait, 1, kCancelPollMs);
+            if (ready > 0 || (ready < 0 && errno == EINTR))
+                return;
+            if (ready < 0) {
+                m_error = errno;
+                return;
+            }
+        }
+        m_error = ETIMEDOUT;
     }
 
     int m_fd;
+    const WriteControl& m_control;
     int m_error = 0;
 };
 
@@ -80,12 +101,13 @@ int CurrentUmask()
 
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
-FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
+FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
+                        const WriteControl& control)
 {
     FileHandle file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
         return FileResult::FromErrno(FileStep::OpenForWriting);
-    const FileResult written = WritePointsTo(file.Get(), points, format);
+    const FileResult written = WritePointsTo(file.Get(), points, format, control);
     const FileResult closed = file.Close();
     return written.Ok() ? closed : written;
 }
@@ -220,11 +242,24 @@ FileResult OpenForReading(const QByteArray& path, FileHandle& file)
     return {};
 }
 
-FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format)
+FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format, const WriteControl& control)
 {
-    FdStreamBuf buffer(fd);
+    FdStreamBuf buffer(fd, control);
     std::ostream out(&buffer);
-    if (WritePoints(out, points, format))
+    // The blocks' texts joined by the point separator are the whole text.
+    const std::size_t n = points.size();
+    const bool reverse = format.m_order != SaveFormat::kClickOrder;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < n;) {
+        const std::size_t count = std::min(kPointsPerBlock, n - done);
+        if (done > 0)
+            out.put(format.m_sepY);
+        ok = WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format);
+        done += count;
+        if (control.pointsWritten != nullptr)
+            *control.pointsWritten = static_cast<std::int64_t>(done);
+    }
+    if (ok)
         return {};
     return FileResult::Failed(FileStep::Write, buffer.Error() != 0 ? buffer.Error() : EIO);
 }
@@ -236,7 +271,8 @@ const QByteArray& WriterTag()
     return tag;
 }
 
-FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format)
+FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
+                            const WriteControl& control)
 {
     struct stat info { };
     const bool exists = ::stat(path.constData(), &info) == 0;
@@ -245,7 +281,7 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     if (exists && S_ISDIR(info.st_mode))
         return FileResult::Failed(FileStep::OpenForWriting, EISDIR);
     if (exists && !S_ISREG(info.st_mode))
-        return WriteInPlace(path, points, format);
+        return WriteInPlace(path, points, format, control);
     if (exists && !MayWrite(path, info))
         return FileResult::Failed(FileStep::OpenForWriting, EACCES);
 
@@ -268,9 +304,12 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     // The new file takes the old one's permissions, or the usual ones.
     ::fchmod(file.Get(), exists ? (info.st_mode & 07777) : (0666 & ~CurrentUmask()));
 
-    FileResult result = WritePointsTo(file.Get(), points, format);
+    FileResult result = WritePointsTo(file.Get(), points, format, control);
     if (result.Ok() && ::fsync(file.Get()) != 0)
         result = FileResult::FromErrno(FileStep::Sync);
+    // The last moment at which a cancel still keeps the old file.
+    if (result.Ok() && control.Cancelled())
+        result = FileResult::Failed(FileStep::Write, ECANCELED);
     const FileResult closed = file.Close();
     if (result.Ok())
         result = closed;

@@ -4,6 +4,7 @@
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
 #include "exchange/point_loader.h"
+#include "exchange/point_saver.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
@@ -42,8 +43,27 @@ void CKavView::OnPointsSave()
     const QString path = m_prompts.AskSavePath(this);
     if (path.isEmpty())
         return;
-    const FileResult saved = SavePointsToFile(QFile::encodeName(path), m_store.ActivePoints(), *format);
-    if (!saved.Ok())
+    // The points are written where they are, on a thread of their own: they
+    // stay put because every command, a click or Undo too, is refused until
+    // the save ends. Closing the window does not cancel what the user asked
+    // for; a stalled pipe still ends at the stall limit.
+    const std::span<const Point> points = m_store.ActivePoints();
+    PointSaver saver(QFile::encodeName(path), points, *format);
+    std::unique_ptr<CProgress> progress
+        = m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size()));
+    bool cancelled = false;
+    while (!saver.Wait(kProgressStepMs)) {
+        if (!progress)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        else if (!progress->Update(saver.BytesWritten(), saver.PointsWritten())) {
+            saver.Cancel();
+            cancelled = true;
+            progress.reset();
+        }
+    }
+    progress.reset();
+    const FileResult saved = saver.Result();
+    if (!saved.Ok() && !(cancelled && saved.error == ECANCELED))
         m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(saved)),
                        ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
 }
@@ -89,7 +109,8 @@ void CKavView::dropEvent(QDropEvent* event)
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    QMetaObject::invokeMethod(this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
 }
 
 // A drop that comes while a command runs waits for it to end.
@@ -123,7 +144,7 @@ void CKavView::OpenPoints(const QByteArray& path)
     // the points as they were.
     const qint64 size = file.KnownSize();
     PointLoader loader(std::move(file), m_store.Reallocator());
-    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ui::kLoadingText, size);
+    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size);
     const bool shown = window()->isVisible();
     // Events are handled while the load runs, so that the window repaints
     // and can be closed; every command waits for the load to end.

@@ -119,6 +119,10 @@ inline const QString kLoadingText = QStringLiteral("Wczytywanie punktów...");
 inline const QString kLoadingCaption = QStringLiteral("Wczytywanie");
 // %1 megabytes read, %2 points found.
 inline const QString kLoadingProgressText = QStringLiteral("Wczytano %1 MB, znaleziono punktów: %2");
+inline const QString kSavingText = QStringLiteral("Zapisywanie punktów...");
+inline const QString kSavingCaption = QStringLiteral("Zapisywanie");
+// %1 megabytes written.
+inline const QString kSavingProgressText = QStringLiteral("Zapisano %1 MB");
 
 // Why a file could not be opened, read or written, by the error number
 // that the system gave. Permission has a form for reading and for writing.

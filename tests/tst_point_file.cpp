@@ -1,5 +1,6 @@
 #include "exchange/point_file.h"
 #include "exchange/point_loader.h"
+#include "exchange/point_saver.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,6 +21,8 @@ using kav::FileHandle;
 using kav::LoadStatus;
 using kav::Point;
 using kav::PointLoader;
+using kav::PointSaver;
+using kav::SaveFormat;
 
 namespace {
 
@@ -237,6 +241,79 @@ private Q_SLOTS:
         left.sort();
         expected.sort();
         QCOMPARE(left, expected);
+    }
+
+    // The writer goes in blocks of points, so that the progress can count
+    // them: joined, the blocks give the text of one pass, in either order.
+    void aSaveInBlocksWritesTheWholeText_data()
+    {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<int>("count");
+        QTest::newRow("click order, blocks and a part") << SaveFormat::kClickOrder << 2'500'000;
+        QTest::newRow("reverse, blocks and a part") << SaveFormat::kReverseOrder << 2'500'000;
+        QTest::newRow("reverse, within a block") << SaveFormat::kReverseOrder << 3;
+    }
+    void aSaveInBlocksWritesTheWholeText()
+    {
+        QFETCH(int, order);
+        QFETCH(int, count);
+        std::vector<Point> points(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            points[static_cast<std::size_t>(i)] = {i, -i};
+        const SaveFormat format{',', ';', order};
+        std::ostringstream expected;
+        QVERIFY(kav::WritePoints(expected, points, format));
+
+        std::atomic<std::int64_t> bytes = 0;
+        std::atomic<std::int64_t> written = 0;
+        const QByteArray target = Path("blocks.txt");
+        QVERIFY(kav::SavePointsToFile(target, points, format, {nullptr, &bytes, &written}).Ok());
+        QFile saved(QFile::decodeName(target));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().toStdString() == expected.str());
+        QCOMPARE(bytes.load(), static_cast<std::int64_t>(expected.str().size()));
+        QCOMPARE(written.load(), std::int64_t{count});
+    }
+
+    // A cancel that comes before the rename keeps the old file as it was
+    // and takes the temporary one away: at the first block, or after the
+    // last one.
+    void aCancelledSaveKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("while writing") << 100000;
+        QTest::newRow("once written") << 0;
+    }
+    void aCancelledSaveKeepsTheOldFile()
+    {
+        QFETCH(int, count);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("old.txt"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("1 2 3") == 5);
+        old.close();
+        const std::atomic<bool> cancelled = true;
+        const std::vector<Point> points(static_cast<std::size_t>(count), Point{7, 8});
+        const kav::FileResult saved = kav::SavePointsToFile(QFile::encodeName(path), points, {}, {&cancelled});
+        QCOMPARE(saved.error, ECANCELED);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("1 2 3"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("old.txt")});
+    }
+
+    // A pipe whose reader has stopped holds the save until the stall limit;
+    // a cancel ends it long before.
+    void aCancelEndsASaveThatWaitsForRoom()
+    {
+        const FileHandle reader(::open(Path("fifo").constData(), O_RDONLY | O_NONBLOCK));
+        QVERIFY(reader.IsOpen());
+        const std::vector<Point> points(100000, Point{1234, 5678}); // far more than the pipe holds
+        PointSaver saver(Path("fifo"), points, {});
+        QVERIFY(!saver.Wait(300));
+        QVERIFY(saver.BytesWritten() > 0);
+        saver.Cancel();
+        QVERIFY2(saver.Wait(5000), "the cancel waits for the stall limit");
+        QCOMPARE(saver.Result().error, ECANCELED);
     }
 };
 

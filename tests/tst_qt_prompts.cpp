@@ -20,20 +20,24 @@ class TestQtPrompts : public QObject {
 private Q_SLOTS:
     void initTestCase() { kav::CKavApp::SetUpApplication(*QCoreApplication::instance()); }
 
-    // The load's dialog appears after half a second whatever the source, lets
-    // the window repaint meanwhile, and its Cancel gets through.
+    // The dialog of a load or a save appears after half a second whatever
+    // the source, lets the window repaint meanwhile, and its Cancel gets
+    // through. A save's bar counts points, a load's bytes.
     void theLoadProgressShowsAndCancels_data()
     {
+        QTest::addColumn<bool>("saving");
         QTest::addColumn<qint64>("total");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("value");
         constexpr qint64 kMiB = 1048576;
-        QTest::newRow("known size") << 10 * kMiB << 1000 << 500;
-        QTest::newRow("device or pipe") << qint64{-1} << 0 << -1;
-        QTest::newRow("file that grew") << 1 * kMiB << 0 << -1;
+        QTest::newRow("known size") << false << 10 * kMiB << 1000 << 500;
+        QTest::newRow("device or pipe") << false << qint64{-1} << 0 << -1;
+        QTest::newRow("file that grew") << false << 1 * kMiB << 0 << -1;
+        QTest::newRow("save") << true << qint64{2469134} << 1000 << 500;
     }
     void theLoadProgressShowsAndCancels()
     {
+        QFETCH(bool, saving);
         QFETCH(qint64, total);
         QFETCH(int, maximum);
         QFETCH(int, value);
@@ -43,7 +47,9 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         CQtPrompts prompts;
-        auto progress = prompts.StartProgress(&window, kav::ui::kLoadingText, total);
+        auto progress = saving
+            ? prompts.StartProgress(&window, kav::ProgressWork::Saving, kav::ui::kSavingText, total)
+            : prompts.StartProgress(&window, kav::ProgressWork::Loading, kav::ui::kLoadingText, total);
         auto* dialog = window.findChild<QProgressDialog*>(QStringLiteral("progressDialog"));
         QVERIFY(dialog);
         QElapsedTimer clock;
@@ -59,7 +65,10 @@ private Q_SLOTS:
             QCOMPARE(dialog->value(), value);
         const QLocale polish(QLocale::Polish);
         QVERIFY2(dialog->labelText().contains(QStringLiteral("5,0 MB")), qPrintable(dialog->labelText()));
-        QVERIFY2(dialog->labelText().contains(polish.toString(1234567)), qPrintable(dialog->labelText()));
+        QCOMPARE(dialog->windowTitle(), saving ? kav::ui::kSavingCaption : kav::ui::kLoadingCaption);
+        QVERIFY2(dialog->labelText().contains(saving ? kav::ui::kSavingProgressText.arg(QStringLiteral("5,0"))
+                                                     : polish.toString(1234567)),
+                 qPrintable(dialog->labelText()));
 
         QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
         QVERIFY(!progress->Update(6 * 1048576, 1234568));

@@ -1,8 +1,8 @@
 #include "paint_counter.h"
 #include "scripted_prompts.h"
 
-#include "exchange/file_errors.h"
 #include "app/memory_limit.h"
+#include "exchange/file_errors.h"
 #include "exchange/point_file.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
@@ -10,10 +10,11 @@
 #include <QDir>
 #include <QMimeData>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -73,6 +74,13 @@ class TestViewExchange : public QObject {
         m_prompts->openPaths = {path};
         m_prompts->yesNo = {yes};
         m_view->OnPointsOpen();
+    }
+    // Many points at once, as an Open would give them.
+    void StoreMany(const Points& points)
+    {
+        kav::PointStore many;
+        QVERIFY(many.AppendPoints(points));
+        QVERIFY(m_view->Apply(kav::PointChange::AppendAll(many)));
     }
     QStringList DirectoryEntries() const
     {
@@ -319,6 +327,93 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
         QCOMPARE(ReadAll(path), QByteArray("old contents"));
         QCOMPARE(DirectoryEntries(), QStringList{QStringLiteral("keep.txt")}); // no temporary left
+    }
+
+    // Anuluj while the file is written leaves what was there byte for byte,
+    // and no temporary file; a cancel is no failure to report.
+    void cancellingASaveKeepsTheOldFile_data()
+    {
+        QTest::addColumn<bool>("existed");
+        QTest::newRow("over a file") << true;
+        QTest::newRow("a new file") << false;
+    }
+    void cancellingASaveKeepsTheOldFile()
+    {
+        QFETCH(bool, existed);
+        const QString path = Path(QStringLiteral("kept.txt"));
+        const QByteArray old("10 20 30\n40 \x01\xff");
+        if (existed)
+            WriteAll(path, old);
+        // About 40 MB to write and sync: far more than the first update waits.
+        Points many(2'000'000);
+        for (std::size_t i = 0; i < many.size(); ++i)
+            many[i] = {1'000'000'000 + static_cast<int>(i), -1'000'000'000};
+        StoreMany(many);
+        m_prompts->cancelProgressAfter = 0;
+        Save(path, {});
+        QVERIFY2(m_prompts->progressUpdates >= 1, "the save ended before it could be cancelled");
+        QVERIFY(m_prompts->progressWork == kav::ProgressWork::Saving);
+        QCOMPARE(m_prompts->progressText, kav::ui::kSavingText);
+        QCOMPARE(m_prompts->progressTotal, qint64{2'000'000});
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath"}));
+        if (existed)
+            QCOMPARE(ReadAll(path), old);
+        QCOMPARE(DirectoryEntries(), existed ? QStringList{QStringLiteral("kept.txt")} : QStringList{});
+    }
+
+    // While a save writes, every command is refused, so that the points it
+    // writes stay as they were: the file gets the figure of the command.
+    // The save goes to a pipe that is read only later, so that it surely
+    // waits while the user acts.
+    void nothingChangesThePointsWhileASaveRuns_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("click") << QStringLiteral("click");
+        QTest::newRow("Space at the keyboard cursor") << QStringLiteral("key");
+        QTest::newRow("undo") << QStringLiteral("undo");
+        QTest::newRow("new") << QStringLiteral("new");
+    }
+    void nothingChangesThePointsWhileASaveRuns()
+    {
+        QFETCH(QString, action);
+        Points points(30000);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            points[i] = {static_cast<int>(i), static_cast<int>(i % 300)};
+        StoreMany(points);
+        const QByteArray fifo = QFile::encodeName(Path(QStringLiteral("reader")));
+        ::unlink(fifo.constData()); // a pipe is no file to the cleanup
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const FileHandle reader(::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        QVERIFY(reader.IsOpen());
+        QByteArray got;
+        const auto drain = [&] {
+            char block[65536];
+            for (ssize_t n; (n = ::read(reader.Get(), block, sizeof block)) > 0;)
+                got.append(block, n);
+        };
+        m_prompts->duringProgress = [&](int update) {
+            if (update > 1) {
+                drain();
+                return;
+            }
+            if (action == QLatin1String("click"))
+                QTest::mouseClick(m_view, Qt::LeftButton, {}, QPoint(350, 250));
+            else if (action == QLatin1String("key"))
+                QTest::keyClick(m_view, Qt::Key_Space);
+            else if (action == QLatin1String("undo"))
+                m_view->OnUndoPoint();
+            else
+                m_view->OnPointsNew();
+        };
+        const SaveFormat format{',', '\n', SaveFormat::kClickOrder};
+        Save(QFile::decodeName(fifo), format);
+        drain();
+        QVERIFY2(m_prompts->progressUpdates > 1, "the save did not wait for the reader");
+        std::ostringstream expected;
+        QVERIFY(kav::WritePoints(expected, points, format));
+        QVERIFY(got.toStdString() == expected.str());
+        QCOMPARE(Stored(), points);
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath"}));
     }
 
     void aStoreThatRefusesTheLoadStaysAsItWas_data()

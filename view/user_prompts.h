@@ -11,14 +11,17 @@ class QWidget;
 
 namespace kav {
 
-// Shows how far a load has got and lets the user cancel it.
+// Shows how far a load or a save has got and lets the user cancel it.
 class CProgress {
 public:
     virtual ~CProgress() = default;
-    // Reports the bytes read and the points found so far, and lets the
-    // window repaint; false once the user has cancelled.
-    virtual bool Update(qint64 bytesRead, qint64 pointsFound) = 0;
+    // Reports the bytes read or written and the points found or written so
+    // far, and lets the window repaint; false once the user has cancelled.
+    virtual bool Update(qint64 bytes, qint64 points) = 0;
 };
+
+// What a progress follows, which decides its caption and its counts.
+enum class ProgressWork { Loading, Saving };
 
 // Everything the program asks or tells the user through a modal window goes
 // through this interface: the frame hands the view the real dialogs, tests
@@ -42,9 +45,12 @@ public:
     virtual void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) = 0;
     // The about box, until the user closes it.
     virtual void ShowAbout(QWidget* owner) = 0;
-    // Progress of a load of `totalBytes`, or of an unknown size when that is
-    // negative, shown once it has run a while.
-    virtual std::unique_ptr<CProgress> StartProgress(QWidget* owner, const QString& text, qint64 totalBytes) = 0;
+    // Progress of a load of `total` bytes, or of an unknown size when that is
+    // negative, or of a save of `total` points (its bytes are not known
+    // before), shown once it has run a while.
+    virtual std::unique_ptr<CProgress> StartProgress(QWidget* owner, ProgressWork work, const QString& text,
+                                                     qint64 total)
+        = 0;
 };
 
 } // namespace kav

@@ -59,13 +59,16 @@ public:
     bool withProgress = true; // no progress object at all when false
     std::function<void(int update)> duringProgress; // what the user does meanwhile
     int progressUpdates = 0;
-    QString progressText; // of the last progress started
+    kav::ProgressWork progressWork = kav::ProgressWork::Loading; // of the last progress started
+    QString progressText; // likewise
     qint64 progressTotal = 0; // likewise
     qint64 progressBytes = 0; // the last update's
-    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, const QString& text, qint64 totalBytes) override
+    std::unique_ptr<kav::CProgress> StartProgress(QWidget*, kav::ProgressWork work, const QString& text,
+                                                  qint64 total) override
     {
+        progressWork = work;
         progressText = text;
-        progressTotal = totalBytes;
+        progressTotal = total;
         if (!withProgress)
             return nullptr;
         struct Progress final : kav::CProgress {
