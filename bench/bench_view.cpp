@@ -16,11 +16,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -124,7 +125,9 @@ void BM_Click(benchmark::State& state)
         view.OnUndoPoint();
     }
 }
-BENCHMARK(BM_Click)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+// Without the index, which only the event loop builds: the walk of every
+// point. 100M runs in `make bench-large`.
+BENCHMARK(BM_Click)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMicrosecond);
 
 // A file of `count` random pairs below 4000, written once.
 std::string PointFile(std::size_t count)
@@ -136,6 +139,112 @@ std::string PointFile(std::size_t count)
     }
     return path;
 }
+
+// A file of `count` points of a random walk, clear of the band along the top
+// and left edges where the click benchmarks click, written once.
+std::string WalkFile(std::size_t count)
+{
+    const std::string path = kav::bench::TempPath("kav_bench_walk_" + std::to_string(count) + ".txt");
+    if (kav::bench::FileSize(path) == 0) {
+        std::vector<Point> points = kav::bench::RandomWalk(count, kWidth - 100, kHeight - 100);
+        for (Point& p : points)
+            p = {p.x + 100, p.y + 100};
+        std::ofstream out(path, std::ios::binary);
+        kav::WritePoints(out, points, {' ', '\n', 1});
+    }
+    return path;
+}
+
+// Runs the event loop until the picture shows every point and the join
+// index holds them: the user has looked at the new figure for a moment.
+void RunUntilIdle(kav::CKavView& view, QImage& image)
+{
+    while (!view.PictureComplete())
+        view.render(&image);
+    while (!view.JoinIndexComplete())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Peak resident memory since the last reset, in bytes.
+double PeakRss()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+void ResetPeakRss()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// A load, the event loop run until idle, then a click far from every point.
+void BM_ClickAfterLoad(benchmark::State& state)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(WalkFile(static_cast<std::size_t>(state.range(0))));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        kav::CKavView view(prompts);
+        view.resize(kWidth, kHeight);
+        view.OnPointsOpen();
+        RunUntilIdle(view, image);
+        const auto start = std::chrono::steady_clock::now();
+        view.OnLButtonDown(QPoint(20, 20));
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        if (prompts.failed || view.Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)) + 1)
+            state.SkipWithError("the load or the click failed");
+    }
+}
+// 100M runs in `make bench-large`.
+BENCHMARK(BM_ClickAfterLoad)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->Arg(100'000'000)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// Open over a figure of as many points, answered Tak: the wall time of the
+// command, and the peak memory from its start until the new figure is
+// drawn and indexed.
+void BM_ReplaceCommand(benchmark::State& state)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(WalkFile(static_cast<std::size_t>(state.range(0))));
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    double peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto view = std::make_unique<kav::CKavView>(prompts);
+        view->resize(kWidth, kHeight);
+        view->OnPointsOpen();
+        RunUntilIdle(*view, image);
+        ResetPeakRss();
+        state.ResumeTiming();
+        view->OnPointsOpen();
+        state.PauseTiming();
+        RunUntilIdle(*view, image);
+        peak = std::max(peak, PeakRss());
+        if (prompts.failed || view->Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
+            state.SkipWithError("the load failed");
+        view.reset();
+        state.ResumeTiming();
+    }
+    state.counters["peak_rss_gib"] = peak / (1024.0 * 1024.0 * 1024.0);
+}
+// 100M runs in `make bench-large`.
+BENCHMARK(BM_ReplaceCommand)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->Arg(100'000'000)
+    ->UseRealTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_OpenCommand(benchmark::State& state)
 {

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 using kav::JoinIndex;
 using kav::Point;
@@ -61,6 +63,47 @@ TEST_P(JoinIndexMatchesTheWalk, ThroughEveryKindOfEdit)
     index.IndexMore(store.ActivePoints(), std::numeric_limits<std::size_t>::max());
     EXPECT_TRUE(index.Complete(store.ActivePoints()));
     EXPECT_LE(index.Bytes(), 8 * std::max<std::size_t>(store.ActivePoints().size(), 1024));
+}
+
+// While a worker fills the index, a click finds what the walk finds; a
+// worker stopped part way leaves a prefix that answers as well, and more
+// indexing completes it.
+TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
+{
+    const Scene scene = GetParam();
+    std::mt19937_64 random(20261208);
+    std::uniform_int_distribution<std::int64_t> coordinate(scene.low, scene.high);
+    auto at = [&] {
+        return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
+    };
+    std::vector<Point> points(300000);
+    for (Point& p : points)
+        p = at();
+
+    JoinIndex index;
+    kav::JoinIndexWorker worker;
+    std::atomic<bool> done = false;
+    worker.Start(index, points, [&] { done = true; });
+    int clicks = 0;
+    while (!done || clicks < 50) {
+        const Point click = at();
+        ASSERT_EQ(index.Find(points, click), kav::FindNearIndex(points, click)) << "click " << clicks;
+        ++clicks;
+    }
+    worker.Stop();
+    EXPECT_TRUE(index.Complete(points));
+
+    JoinIndex partial;
+    worker.Start(partial, points, {});
+    worker.Stop();
+    for (int i = 0; i < 50; ++i) {
+        const Point click = at();
+        ASSERT_EQ(partial.Find(points, click), kav::FindNearIndex(points, click)) << "stopped, click " << i;
+    }
+    partial.IndexMore(points, std::numeric_limits<std::size_t>::max());
+    EXPECT_TRUE(partial.Complete(points));
+    EXPECT_LE(partial.Bytes(), 8 * points.size());
+    EXPECT_LE(index.Bytes(), 8 * points.size());
 }
 
 constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();

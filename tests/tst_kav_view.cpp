@@ -407,6 +407,26 @@ private Q_SLOTS:
         QVERIFY(shown == redrawn);
     }
 
+    // A loaded figure is indexed while the user looks at it, even while
+    // its redraw goes on in slices.
+    void aLoadedFigureIsIndexedMeanwhile()
+    {
+        std::mt19937 random(11);
+        kav::PointStore loaded;
+        for (int i = 0; i < 2000000; ++i)
+            QVERIFY(loaded.AppendPoint({int(random() % 1200) - 400, int(random() % 900) - 300}));
+        Click(5, 5);
+        QVERIFY(m_view->Apply(kav::PointChange::ReplaceAll(loaded)));
+        QCOMPARE(Points().size(), std::size_t{2000000});
+        m_view->grab();
+        QVERIFY(!m_view->PictureComplete());
+        QTRY_VERIFY_WITH_TIMEOUT(m_view->PictureComplete(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_view->JoinIndexComplete(), 10000);
+        // The old figure's buffer went with the loaded store's.
+        QVERIFY(!loaded.HasPoints());
+        QVERIFY(!loaded.m_pointsA && !loaded.m_pointsB);
+    }
+
     // Run with QT_SCALE_FACTOR=2: the figure is drawn at the screen's own
     // density, one device pixel wide, not in 2x2 blocks.
     void aDenseScreenGetsSharpLines()

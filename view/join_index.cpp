@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 namespace kav {
 
@@ -17,41 +18,77 @@ bool InRange(std::int64_t v)
     return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
 }
 
+std::uint32_t Load(const std::uint32_t& slot)
+{
+    // A load that only reads, though atomic_ref takes no const.
+    return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(slot)).load(std::memory_order_relaxed);
+}
+
+void Store(std::uint32_t& slot, std::uint32_t index)
+{
+    std::atomic_ref<std::uint32_t>(slot).store(index, std::memory_order_relaxed);
+}
+
+// A big table is freed on a thread of its own: unmapping hundreds of
+// megabytes takes longer than a frame.
+void Release(std::vector<std::uint32_t>&& slots)
+{
+    constexpr std::size_t kAsideSlots = std::size_t{16} << 20;
+    if (slots.size() < kAsideSlots) {
+        std::vector<std::uint32_t>().swap(slots);
+        return;
+    }
+    std::thread([old = std::move(slots)] {}).detach();
+}
+
 } // namespace
 
-std::size_t JoinIndex::Home(std::int64_t x, std::int64_t y) const
+std::size_t JoinIndex::Home(std::int64_t x, std::int64_t y, std::size_t size)
 {
     std::uint64_t h = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) | static_cast<std::uint32_t>(y);
     h *= 0x9E3779B97F4A7C15ULL;
     h ^= h >> 29;
     // The high half, scaled to the table without a division.
-    return static_cast<std::size_t>(((h >> 32) * m_slots.size()) >> 32);
+    return static_cast<std::size_t>(((h >> 32) * size) >> 32);
 }
 
-std::size_t JoinIndex::Probe(std::span<const Point> points, std::int64_t x, std::int64_t y) const
+std::size_t JoinIndex::Probe(const std::vector<std::uint32_t>& slots, std::span<const Point> points, std::int64_t x,
+                             std::int64_t y)
 {
-    std::size_t slot = Home(x, y);
+    std::size_t slot = Home(x, y, slots.size());
     for (;;) {
-        const std::uint32_t index = m_slots[slot];
+        const std::uint32_t index = Load(slots[slot]);
         if (index == kEmpty || (index < points.size() && points[index].x == x && points[index].y == y))
             return slot;
-        if (++slot == m_slots.size())
+        if (++slot == slots.size())
             slot = 0;
     }
 }
 
+std::size_t JoinIndex::Bytes() const
+{
+    const std::lock_guard lock(m_swap);
+    return m_slots.size() * sizeof(std::uint32_t);
+}
+
 std::ptrdiff_t JoinIndex::Find(std::span<const Point> points, Point at, int reach) const
 {
-    const std::size_t indexed = std::min(m_indexed, points.size());
     std::ptrdiff_t best = -1;
-    if (m_entries > 0) {
-        for (std::int64_t y = std::int64_t{at.y} - reach; y <= std::int64_t{at.y} + reach; ++y) {
-            for (std::int64_t x = std::int64_t{at.x} - reach; x <= std::int64_t{at.x} + reach; ++x) {
-                if (!InRange(x) || !InRange(y))
-                    continue;
-                const std::uint32_t index = m_slots[Probe(points, x, y)];
-                if (index != kEmpty && index < indexed && (best < 0 || index < best))
-                    best = index;
+    std::size_t indexed = 0;
+    {
+        const std::lock_guard lock(m_swap);
+        // Every point before this count is in the table; later ones may be
+        // too, while a thread fills it, and are passed over.
+        indexed = std::min(Indexed(), points.size());
+        if (indexed > 0 && !m_slots.empty()) {
+            for (std::int64_t y = std::int64_t{at.y} - reach; y <= std::int64_t{at.y} + reach; ++y) {
+                for (std::int64_t x = std::int64_t{at.x} - reach; x <= std::int64_t{at.x} + reach; ++x) {
+                    if (!InRange(x) || !InRange(y))
+                        continue;
+                    const std::uint32_t index = Load(m_slots[Probe(m_slots, points, x, y)]);
+                    if (index != kEmpty && index < indexed && (best < 0 || index < best))
+                        best = index;
+                }
             }
         }
     }
@@ -62,52 +99,85 @@ std::ptrdiff_t JoinIndex::Find(std::span<const Point> points, Point at, int reac
     return later < 0 ? -1 : later + static_cast<std::ptrdiff_t>(indexed);
 }
 
-bool JoinIndex::IndexMore(std::span<const Point> points, std::size_t count)
+bool JoinIndex::IndexMore(std::span<const Point> points, std::size_t count, const std::atomic<bool>* stop)
 {
-    if (m_indexed > points.size())
-        m_indexed = points.size(); // only a store changed behind the index's back
-    const std::size_t end = count < points.size() - m_indexed ? m_indexed + count : points.size();
-    if (end > m_indexed && (m_entries + (end - m_indexed)) * 100 > m_slots.size() * kMaxLoadPercent) {
-        // Too small for what is coming: a table for half as many points
-        // again, filled anew from the first point, a slice at a time like
-        // the rest. Until then the search walks what is not in it.
-        const std::size_t planned = std::max(kMinSlots, points.size() + points.size() / 2);
-        m_slots.assign(planned * 100 / kMaxLoadPercent, kEmpty);
-        m_entries = 0;
-        m_indexed = 0;
-        return IndexMore(points, count);
+    std::size_t indexed = m_indexed.load(std::memory_order_relaxed);
+    if (indexed > points.size()) {
+        indexed = points.size(); // only a store changed behind the index's back
+        m_indexed.store(indexed, std::memory_order_release);
     }
-    for (; m_indexed < end; ++m_indexed) {
-        const Point p = points[m_indexed];
-        const std::size_t slot = Probe(points, p.x, p.y);
-        if (m_slots[slot] == kEmpty) { // else an earlier point holds the position
-            m_slots[slot] = static_cast<std::uint32_t>(m_indexed);
+    const std::size_t end = count < points.size() - indexed ? indexed + count : points.size();
+    const std::size_t needed = m_entries + (end - indexed);
+    if (end > indexed && needed * 100 > m_slots.size() * kMaxLoadPercent && !Grow(points, needed, stop))
+        return false;
+    for (std::size_t i = indexed; i < end; ++i) {
+        const Point p = points[i];
+        std::uint32_t& slot = m_slots[Probe(m_slots, points, p.x, p.y)];
+        if (Load(slot) == kEmpty) { // else an earlier point holds the position
+            Store(slot, static_cast<std::uint32_t>(i));
             ++m_entries;
         }
     }
-    return m_indexed == points.size();
+    m_indexed.store(end, std::memory_order_release);
+    return end == points.size();
+}
+
+// Doubling keeps the table near the positions it holds, which for a dense
+// figure are far fewer than its points, and so in the cache; it never
+// passes two slots a point.
+bool JoinIndex::Grow(std::span<const Point> points, std::size_t needed, const std::atomic<bool>* stop)
+{
+    const std::size_t most = std::max(kMinSlots, 2 * points.size());
+    const std::size_t size
+        = std::max({kMinSlots, std::min(2 * m_slots.size(), most), needed * 100 / kMaxLoadPercent + 1});
+    std::vector<std::uint32_t> grown(size, kEmpty);
+    constexpr std::size_t kStopCheck = 1 << 16;
+    for (std::size_t slot = 0; slot < m_slots.size(); ++slot) {
+        if (stop && slot % kStopCheck == 0 && stop->load(std::memory_order_relaxed)) {
+            Release(std::move(grown));
+            return false;
+        }
+        const std::uint32_t index = m_slots[slot];
+        if (index != kEmpty) {
+            const Point p = points[index];
+            grown[Probe(grown, points, p.x, p.y)] = index;
+        }
+    }
+    {
+        const std::lock_guard lock(m_swap);
+        m_slots.swap(grown);
+    }
+    Release(std::move(grown));
+    return true;
 }
 
 void JoinIndex::Forget(std::span<const Point> points, std::size_t first)
 {
-    if (first >= m_indexed)
+    std::size_t indexed = m_indexed.load(std::memory_order_relaxed);
+    if (first >= indexed)
         return;
     // Many to forget: cheaper to start over.
-    if (first == 0 || m_indexed - first > m_indexed / 2) {
-        std::vector<std::uint32_t>().swap(m_slots); // sized again for the points there will be
+    if (first == 0 || indexed - first > indexed / 2) {
+        std::vector<std::uint32_t> old;
+        {
+            const std::lock_guard lock(m_swap);
+            old.swap(m_slots); // sized again for the points there will be
+            m_indexed.store(0, std::memory_order_release);
+        }
         m_entries = 0;
-        m_indexed = 0;
+        Release(std::move(old));
         return;
     }
     // Newest first: a point is in the table only if no earlier one shares
     // its position, and then it is the only one there.
-    while (m_indexed > first) {
-        --m_indexed;
-        const Point p = points[m_indexed];
-        const std::size_t slot = Probe(points, p.x, p.y);
-        if (m_slots[slot] == m_indexed)
+    while (indexed > first) {
+        --indexed;
+        const Point p = points[indexed];
+        const std::size_t slot = Probe(m_slots, points, p.x, p.y);
+        if (m_slots[slot] == indexed)
             Erase(points, slot);
     }
+    m_indexed.store(indexed, std::memory_order_release);
 }
 
 // Linear probing's deletion: later entries of the run move back into the
@@ -123,7 +193,7 @@ void JoinIndex::Erase(std::span<const Point> points, std::size_t slot)
         const std::uint32_t index = m_slots[next];
         if (index == kEmpty)
             break;
-        const std::size_t home = Home(points[index].x, points[index].y);
+        const std::size_t home = Home(points[index].x, points[index].y, size);
         // The entry may fill the gap unless its home lies after the gap, up
         // to and including its own slot, going round the table.
         const bool homeAfterGap = gap <= next ? (gap < home && home <= next) : (gap < home || home <= next);
@@ -134,6 +204,43 @@ void JoinIndex::Erase(std::span<const Point> points, std::size_t slot)
     }
     m_slots[gap] = kEmpty;
     --m_entries;
+}
+
+} // namespace kav
+
+namespace kav {
+
+namespace {
+
+// Points indexed between two looks at the stop flag: well under a
+// millisecond.
+constexpr std::size_t kWorkerStep = std::size_t{1} << 15;
+
+} // namespace
+
+void JoinIndexWorker::Start(JoinIndex& index, std::span<const Point> points, std::function<void()> done)
+{
+    Stop();
+    m_stop.store(false);
+    m_points = points;
+    m_thread = std::thread([this, &index, points, done = std::move(done)] {
+        while (!m_stop.load(std::memory_order_relaxed)) {
+            if (index.IndexMore(points, kWorkerStep, &m_stop)) {
+                if (done)
+                    done();
+                return;
+            }
+        }
+    });
+}
+
+void JoinIndexWorker::Stop()
+{
+    if (!m_thread.joinable())
+        return;
+    m_stop.store(true);
+    m_thread.join();
+    m_points = {};
 }
 
 } // namespace kav

@@ -3,9 +3,13 @@
 #include "view/geometry.h"
 #include "view/point_store.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace kav {
@@ -15,39 +19,81 @@ namespace kav {
 // looks up the (2 * reach + 1)^2 positions in reach and takes the earliest
 // point found, which is what FindNearIndex would find.
 //
-// The table covers a prefix of the points, the first ones up to some count; it is filled
-// a slice at a time while the user does nothing, and the points after it
-// are walked. Undo and New tell it what goes. Each slot is a point's index
-// (the position is read from the point), and the table holds at most two
-// slots per point: at most 8 bytes a point.
+// The table covers a prefix of the points, the first ones up to some count,
+// and the points after it are walked. Undo and New tell it what goes. Each
+// slot is a point's index (the position is read from the point); the table
+// grows with the positions it holds, up to two slots per point: at most 8
+// bytes a point.
+//
+// One other thread may fill it (IndexMore) while this one calls Find,
+// Indexed and Complete; Forget and a second IndexMore wait until it stops.
 class JoinIndex {
 public:
+    JoinIndex() = default;
+    JoinIndex(const JoinIndex&) = delete;
+    JoinIndex& operator=(const JoinIndex&) = delete;
+
     // The earliest point within `reach` of `at` on both axes, or -1; the
     // same answer as FindNearIndex(points, at, reach).
     std::ptrdiff_t Find(std::span<const Point> points, Point at, int reach = kJoinReach) const;
 
     // Adds up to `count` more points to the table. True once every point is
-    // in it.
-    bool IndexMore(std::span<const Point> points, std::size_t count);
-    bool Complete(std::span<const Point> points) const { return m_indexed == points.size(); }
+    // in it. A thread that fills it passes its stop flag, which cuts short
+    // a growth of the table.
+    bool IndexMore(std::span<const Point> points, std::size_t count, const std::atomic<bool>* stop = nullptr);
+    std::size_t Indexed() const { return m_indexed.load(std::memory_order_acquire); }
+    bool Complete(std::span<const Point> points) const { return Indexed() == points.size(); }
 
     // The points from `first` on are about to change or go; `points` are
     // still as they were.
     void Forget(std::span<const Point> points, std::size_t first);
 
-    std::size_t Bytes() const { return m_slots.size() * sizeof(std::uint32_t); }
+    std::size_t Bytes() const;
 
 private:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
 
-    std::size_t Home(std::int64_t x, std::int64_t y) const;
+    static std::size_t Home(std::int64_t x, std::int64_t y, std::size_t size);
     // The slot of the point at (x, y), or of the empty slot that ends its run.
-    std::size_t Probe(std::span<const Point> points, std::int64_t x, std::int64_t y) const;
+    static std::size_t Probe(const std::vector<std::uint32_t>& slots, std::span<const Point> points, std::int64_t x,
+                             std::int64_t y);
+    // A larger table for `needed` entries, holding what this one holds.
+    // False when `stop` was raised first.
+    bool Grow(std::span<const Point> points, std::size_t needed, const std::atomic<bool>* stop);
     void Erase(std::span<const Point> points, std::size_t slot);
 
+    // Held by Find, and by the filling thread while it swaps in a grown
+    // table.
+    mutable std::mutex m_swap;
     std::vector<std::uint32_t> m_slots;
     std::size_t m_entries = 0;
-    std::size_t m_indexed = 0;
+    std::atomic<std::size_t> m_indexed = 0;
+};
+
+// Fills a JoinIndex on a thread of its own, so that a large figure is
+// indexed while the user looks at it.
+class JoinIndexWorker {
+public:
+    JoinIndexWorker() = default;
+    ~JoinIndexWorker() { Stop(); }
+    JoinIndexWorker(const JoinIndexWorker&) = delete;
+    JoinIndexWorker& operator=(const JoinIndexWorker&) = delete;
+
+    // Indexes `points` into `index`, and then calls `done` on its thread.
+    // The points must stay where and as they are until Stop; points
+    // appended after them may be written.
+    void Start(JoinIndex& index, std::span<const Point> points, std::function<void()> done);
+    // Ends the filling within a step and waits for the thread; what was
+    // filled stays.
+    void Stop();
+    bool Running() const { return m_thread.joinable(); }
+    // The points it reads while it runs.
+    std::span<const Point> Reading() const { return Running() ? m_points : std::span<const Point>(); }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop = false;
+    std::span<const Point> m_points;
 };
 
 } // namespace kav

@@ -7,8 +7,8 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-#include <QScopedValueRollback>
 #include <QPainter>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <optional>
@@ -25,6 +25,9 @@ constexpr auto kSliceBudget = std::chrono::milliseconds(16);
 // Indexing for the join search, while nothing else happens.
 constexpr auto kIndexBudget = std::chrono::milliseconds(8);
 constexpr std::size_t kIndexStep = 4096;
+// More points than this still to index go to the worker; fewer take a
+// few slices.
+constexpr std::size_t kIndexAside = std::size_t{1} << 18;
 
 // The keyboard cursor: a crosshair whose arms leave the point itself clear,
 // in a colour that the figure never has.
@@ -59,6 +62,7 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
 
 CKavView::~CKavView()
 {
+    m_indexWorker.Stop(); // before it can post to a view half gone
     if (m_journal)
         m_journal->WaitForPin();
 }
@@ -72,8 +76,7 @@ void CKavView::SetJournal(PointJournal* journal)
 bool CKavView::Apply(const PointChange& change)
 {
     using Kind = PointChange::Kind;
-    if (m_journal)
-        KeepPinnedPoints(change);
+    KeepPinnedPoints(change);
     const std::size_t count = m_store.ActivePoints().size();
     switch (change.kind) {
     case Kind::Append:
@@ -107,6 +110,15 @@ bool CKavView::Apply(const PointChange& change)
             return false;
         break;
     }
+    if (change.donor) {
+        // What the donor still holds, this store's old buffers or its own
+        // copied points, may be hundreds of megabytes.
+        PointStore& donor = *change.donor;
+        ReleaseAside(std::move(donor.m_pointsA));
+        ReleaseAside(std::move(donor.m_pointsB));
+        donor.m_countA = donor.m_countB = 0;
+        donor.m_capacityA = donor.m_capacityB = 0;
+    }
     WakeIdle();
     setAccessibleDescription(ui::kViewDescription.arg(m_store.ActivePoints().size()));
     if (m_journal) {
@@ -119,19 +131,27 @@ bool CKavView::Apply(const PointChange& change)
     return true;
 }
 
+bool CKavView::AppendsInPlace(const PointChange& change) const
+{
+    const std::int32_t capacity = m_store.m_useA ? m_store.m_capacityA : m_store.m_capacityB;
+    return change.kind == PointChange::Kind::Append
+        && static_cast<std::int64_t>(m_store.ActivePoints().size()) + 1 < capacity;
+}
+
 void CKavView::KeepPinnedPoints(const PointChange& change)
 {
-    const std::span<const Point> pinned = m_journal->Pinned();
+    // The worker stops within a step, and what it indexed stays.
+    if (m_indexWorker.Running() && !AppendsInPlace(change))
+        m_indexWorker.Stop();
+    const std::span<const Point> pinned = m_journal ? m_journal->Pinned() : std::span<const Point>();
     if (pinned.empty())
         return;
     // Undo and New only lower the count; an append in place past the
     // pinned points leaves them be.
     const auto points = m_store.ActivePoints();
-    const std::int32_t capacity = m_store.m_useA ? m_store.m_capacityA : m_store.m_capacityB;
-    const bool inPlace = points.data() == pinned.data() && points.size() >= pinned.size()
-        && static_cast<std::int64_t>(points.size()) + 1 < capacity;
-    const bool harmless = change.kind == PointChange::Kind::RemoveLast || change.kind == PointChange::Kind::Clear
-        || (change.kind == PointChange::Kind::Append && inPlace);
+    const bool inPlace = points.data() == pinned.data() && points.size() >= pinned.size() && AppendsInPlace(change);
+    const bool harmless
+        = change.kind == PointChange::Kind::RemoveLast || change.kind == PointChange::Kind::Clear || inPlace;
     if (!harmless)
         m_journal->WaitForPin();
 }
@@ -222,6 +242,7 @@ void CKavView::paintEvent(QPaintEvent*)
     m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale);
     const auto points = m_store.ActivePoints();
     const auto budget = m_drawing ? kSliceBudget : kPaintBudget;
+    const bool wasDrawing = m_drawing;
     m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
 
     const Canvas pixels = m_picture.Pixels();
@@ -242,15 +263,21 @@ void CKavView::paintEvent(QPaintEvent*)
         painter.drawLine(at.x(), at.y() + kCrossGap, at.x(), at.y() + kCrossArm);
     }
     painter.end();
-    if (m_drawing)
+    // The index waited for the redraw, and goes on after its last slice.
+    if (m_drawing || wasDrawing)
         WakeIdle();
 }
 
 void CKavView::OnIdle()
 {
+    const bool aside = IndexAside();
     if (m_drawing && isVisible()) {
         m_idle.stop(); // the paint starts it again while there is more
         update();
+        return;
+    }
+    if (aside) {
+        m_idle.stop(); // the worker wakes it when done
         return;
     }
     const auto points = m_store.ActivePoints();
@@ -260,6 +287,25 @@ void CKavView::OnIdle()
             return;
     }
     m_idle.stop();
+}
+
+bool CKavView::IndexAside()
+{
+    if (m_indexWorker.Running())
+        return true;
+    const auto points = m_store.ActivePoints();
+    if (points.size() < m_joinIndex.Indexed() + kIndexAside)
+        return false;
+    m_indexWorker.Start(m_joinIndex, points, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_indexWorker.Stop(); // it has ended: this only joins it
+                WakeIdle(); // for points added meanwhile
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
 }
 
 void CKavView::PointsWillChange(std::size_t first)

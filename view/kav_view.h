@@ -84,8 +84,12 @@ private:
     // points at the end: the picture starts over and the index forgets them.
     void PointsWillChange(std::size_t first);
     // Waits while the journal's thread reads points that `change` would
-    // write over, move or free.
+    // write over, move or free, and stops the indexing thread for any
+    // change but an append in place, which writes past what it reads.
     void KeepPinnedPoints(const PointChange& change);
+    bool AppendsInPlace(const PointChange& change) const;
+    // Hands the indexing of many points to the worker; true while it runs.
+    bool IndexAside();
     // False, and a beep, while a command runs: none starts inside another,
     // not even from the events that a load or a question lets through.
     bool MayStartCommand() const;
@@ -100,6 +104,7 @@ private:
     FigurePicture m_picture;
     bool m_drawing = false; // a redraw goes on in slices
     JoinIndex m_joinIndex;
+    JoinIndexWorker m_indexWorker; // goes before the index and the store
     QTimer m_idle;
     PointJournal* m_journal = nullptr;
     bool m_journalFailed = false;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <thread>
 #include <utility>
 
 namespace kav {
@@ -14,6 +15,14 @@ namespace {
 constexpr std::int64_t kMaxCapacity = std::numeric_limits<std::int32_t>::max();
 
 } // namespace
+
+void ReleaseAside(PointBuffer buffer)
+{
+    constexpr std::size_t kAsideBytes = std::size_t{64} << 20;
+    if (PointArrayBytes(buffer.get()) < kAsideBytes)
+        return;
+    std::thread([old = std::move(buffer)] {}).detach();
+}
 
 PointStore::PointStore(PointReallocator reallocate)
     : m_pointsA(reallocate(nullptr, kInitialCapacity))
@@ -136,12 +145,14 @@ bool PointStore::Append(const Point* from, std::size_t size, PointStore* donor, 
     (void)source.release();
     PointBuffer fresh(grown);
     if (adopt) {
-        // Left holding nothing, and refusing appends rather than writing
-        // into a buffer it no longer has.
-        donor->m_pointsA.reset();
-        donor->m_pointsB.reset();
+        // Left holding no points, and refusing appends rather than writing
+        // into a buffer it no longer has. It takes this store's old buffers,
+        // so that its owner decides where their release costs time.
+        donor->m_pointsA = std::move(active);
+        donor->m_pointsB = std::move(startA ? m_pointsB : m_pointsA);
         donor->m_countA = donor->m_countB = 0;
         donor->m_capacityA = donor->m_capacityB = 0;
+        donor->m_useA = true;
     } else if (from != nullptr) {
         const Point* source = own ? grown + (from - old) : from;
         std::copy(source, source + size, fresh.get() + count);

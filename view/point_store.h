@@ -22,6 +22,10 @@ struct PointBufferDeleter {
 };
 using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
 
+// Frees a large buffer on a thread of its own, a small one at once:
+// unmapping hundreds of megabytes takes longer than a frame.
+void ReleaseAside(PointBuffer buffer);
+
 // The view's points in click order, kept in two buffers that take turns:
 // when the active one fills up, the other is allocated at twice the size,
 // the points move across and it becomes the active one.
@@ -70,8 +74,9 @@ public:
     // that far, and nothing has changed then.
     [[nodiscard]] std::span<Point> AppendRoom(std::size_t count);
     // The same for the points of `donor`. An empty store takes over the
-    // donor's buffer instead of copying it; the donor is then left empty and
-    // refuses further points.
+    // donor's buffer instead of copying it; the donor is then left empty,
+    // refuses further points, and holds this store's old buffers until it
+    // goes.
     [[nodiscard]] bool AppendPoints(PointStore&& donor);
     // Clears the store and appends the donor's points, as one step: when the
     // points do not fit, the store keeps its own.
