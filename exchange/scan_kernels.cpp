@@ -229,12 +229,19 @@ void KernelScanner::Push(std::uint32_t number, Point* pairs, std::size_t& count)
 
 std::size_t KernelScanner::Scan(unsigned char* data, std::size_t size, Point* pairs)
 {
+    // Zero padding keeps reads past the block defined, whatever was there.
+    std::memset(data + size, 0, kPadding);
+    return ScanInPlace(data, size, pairs);
+}
+
+// The listers drop the bits past the block, and the digit parsers shift out
+// the bytes past each run, so the padding's contents never count.
+std::size_t KernelScanner::ScanInPlace(const unsigned char* data, std::size_t size, Point* pairs)
+{
     if (size == 0)
         return 0;
     if (m_bounds.size() < size + 128)
         m_bounds.resize(size + 128); // every byte may start or end a run, plus Flatten's scratch
-    // Zero padding: a partial last chunk sees no stale digits.
-    std::memset(data + size, 0, kPadding);
 
     const std::size_t boundCount = m_listBoundaries(data, size, m_inRun, m_bounds.data());
     const std::uint32_t* bounds = m_bounds.data();

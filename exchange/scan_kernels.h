@@ -33,6 +33,9 @@ public:
     // Scans data[0, size), which must be followed by kPadding writable bytes,
     // writes the pairs that it completes to `pairs` and returns their count.
     std::size_t Scan(unsigned char* data, std::size_t size, Point* pairs);
+    // The same where the kPadding bytes after the block may only be read,
+    // such as the rest of a mapped file: what they hold changes nothing.
+    std::size_t ScanInPlace(const unsigned char* data, std::size_t size, Point* pairs);
     // The input has ended: writes the last pair, if one is open (0 or 1).
     std::size_t Finish(Point* pairs);
 
