@@ -59,11 +59,17 @@ public:
     // digit. `out` needs room for size + 128 entries.
     using BoundaryLister = std::size_t (*)(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out);
 
+    // Turns whole runs, two by two, into pairs from bounds[i] on, while
+    // four bounds remain; moves i past them and returns the pairs written.
+    using PairParser = std::size_t (*)(const unsigned char* data, const std::uint32_t* bounds, std::size_t& i,
+                                       std::size_t boundCount, Point* pairs);
+
 private:
-    explicit KernelScanner(BoundaryLister lister);
+    KernelScanner(BoundaryLister lister, PairParser parser);
     void Push(std::uint32_t number, Point* pairs, std::size_t& count);
 
     BoundaryLister m_listBoundaries;
+    PairParser m_parsePairs;
     std::vector<std::uint32_t> m_bounds; // sized for the largest block so far
     bool m_inRun = false; // the last byte seen was a digit
     std::uint32_t m_run = 0; // the value of that open run so far
