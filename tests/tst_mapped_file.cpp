@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -71,12 +70,12 @@ TEST(MappedFile, AFileCutShortUnderItFailsTheReadThatTouchesTheLostPages)
 }
 
 // A fault outside a guarded read is not swallowed: it ends the program as
-// it would without the guard.
+// it would without the guard (by SIGBUS, or by a sanitizer's report).
 TEST(MappedFileDeathTest, AFaultOutsideTheGuardStillEndsTheProgram)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    EXPECT_EXIT(
+    EXPECT_DEATH(
         {
             const int fd = TempFile(2 * page);
             MappedFile mapped;
@@ -85,7 +84,7 @@ TEST(MappedFileDeathTest, AFaultOutsideTheGuardStillEndsTheProgram)
             long sum = 0;
             Touch(mapped, 0, 1, sum); // the guard has been used
             sum += *static_cast<const volatile unsigned char*>(mapped.Bytes() + page);
-            std::exit(sum == 0 ? 1 : 2);
+            std::exit(0); // survived: the guard swallowed it
         },
-        testing::KilledBySignal(SIGBUS), "");
+        "");
 }

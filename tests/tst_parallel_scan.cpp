@@ -88,10 +88,13 @@ TEST_P(ParallelScan, EverySplitFindsWhatTheRuleFinds)
         const Scanned cut = ScanCut(c.text, one, block);
         ASSERT_EQ(cut.result, ParallelScanResult::Finished) << "cut at " << at;
         ASSERT_EQ(cut.pairs, rule) << "cut at " << at;
-        // Read where it lies, with the file's next bytes after each block.
-        const Scanned inPlace = ScanCut(c.text, one, block, 2, &mapped.file);
-        ASSERT_EQ(inPlace.result, ParallelScanResult::Finished) << "mapped, cut at " << at;
-        ASSERT_EQ(inPlace.pairs, rule) << "mapped, cut at " << at;
+        // Read where it lies, with the file's next bytes after each block;
+        // of a long case, near its end.
+        if (c.text.size() < 2048 || c.text.size() - at <= 64) {
+            const Scanned inPlace = ScanCut(c.text, one, block, 2, &mapped.file);
+            ASSERT_EQ(inPlace.result, ParallelScanResult::Finished) << "mapped, cut at " << at;
+            ASSERT_EQ(inPlace.pairs, rule) << "mapped, cut at " << at;
+        }
         if (c.text.size() - at > 64)
             continue;
         std::vector<std::uint64_t> many(c.text.size() - at);
