@@ -30,7 +30,7 @@ test: build
 
 # Sizes of 100M points take minutes and gigabytes, so `make bench` leaves
 # them to `make bench-large` (JSON in $(BUILD_DIR)/bench-large.json).
-LARGE      := /100000000$$
+LARGE      := /100000000(/|$$)
 
 bench-build: deps
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAV_BUILD_TESTS=OFF -DKAV_BUILD_BENCH=ON

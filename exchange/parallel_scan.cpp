@@ -1,5 +1,6 @@
 #include "exchange/parallel_scan.h"
 
+#include "exchange/mapped_file.h"
 #include "exchange/scan_kernels.h"
 
 #include <algorithm>
@@ -16,6 +17,23 @@ bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
+
+// Scanned bytes of a mapped part are released in steps of this many.
+constexpr std::uint64_t kReleaseStep = std::uint64_t{8} << 20;
+
+// Where the text's bytes come from: copies, or the mapping itself.
+struct Source {
+    std::uint64_t size = 0;
+    TextReader copy;
+    // Runs use(bytes) on text[at, at + n), followed by KernelScanner::kPadding
+    // readable bytes; `buffer` holds blockSize + kPadding bytes. False when
+    // the bytes could not be had.
+    std::function<bool(std::uint64_t at, std::size_t n, std::vector<char>& buffer,
+                       const std::function<void(const unsigned char*)>& use)>
+        view;
+    // text[at, at + n) will not be read again.
+    std::function<void(std::uint64_t at, std::uint64_t n)> release;
+};
 
 // Where each part starts: 0, then the first separator at or after each
 // cut. A cut inside the part before, or with no separator after it, cuts
@@ -73,6 +91,9 @@ ParallelScanResult ForEachPart(std::size_t parts, const ParallelScanOptions& opt
     return static_cast<ParallelScanResult>(failure.load());
 }
 
+ParallelScanResult Scan(const Source& source, std::span<const std::uint64_t> cuts, const PairPlace& place,
+                        const ParallelScanOptions& options);
+
 } // namespace
 
 bool CanScanInParallel()
@@ -83,8 +104,43 @@ bool CanScanInParallel()
 ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, std::span<const std::uint64_t> cuts,
                                   const PairPlace& place, const ParallelScanOptions& options)
 {
+    Source source;
+    source.size = size;
+    source.copy = read;
+    source.view = [&](std::uint64_t at, std::size_t n, std::vector<char>& buffer,
+                      const std::function<void(const unsigned char*)>& use) {
+        if (!read(at, {buffer.data(), n}))
+            return false;
+        use(reinterpret_cast<const unsigned char*>(buffer.data()));
+        return true;
+    };
+    return Scan(source, cuts, place, options);
+}
+
+ParallelScanResult ScanInParallel(const MappedFile& text, std::span<const std::uint64_t> cuts, const PairPlace& place,
+                                  const ParallelScanOptions& options)
+{
+    Source source;
+    source.size = text.Size();
+    source.copy = [&](std::uint64_t at, std::span<char> into) {
+        return text.Guarded([&] { std::copy_n(text.Bytes() + at, into.size(), into.data()); });
+    };
+    source.view
+        = [&](std::uint64_t at, std::size_t, std::vector<char>&, const std::function<void(const unsigned char*)>& use) {
+              return text.Guarded([&] { use(text.Bytes() + at); });
+          };
+    source.release = [&](std::uint64_t at, std::uint64_t n) { text.Release(at, n); };
+    return Scan(source, cuts, place, options);
+}
+
+namespace {
+
+ParallelScanResult Scan(const Source& source, std::span<const std::uint64_t> cuts, const PairPlace& place,
+                        const ParallelScanOptions& options)
+{
+    const std::uint64_t size = source.size;
     std::vector<std::uint64_t> starts;
-    if (!PartStarts(size, read, cuts, starts))
+    if (!PartStarts(size, source.copy, cuts, starts))
         return ParallelScanResult::ReadFailed;
     const std::size_t parts = starts.size() - 1;
     const std::size_t block = std::max<std::size_t>(options.blockSize, 1);
@@ -93,17 +149,25 @@ ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, st
         if (counter != nullptr)
             *counter += by;
     };
-    // Reads part i a block at a time: each(bytes, count) per block.
-    auto blocks = [&](std::size_t i, std::vector<char>& buffer, auto each) {
+    // Reads part i a block at a time: each(bytes, count) per block, false
+    // when the text is not what the first pass found. Within the source's
+    // guard, so each owns nothing that needs destroying.
+    auto blocks = [&](std::size_t i, std::vector<char>& buffer, auto each, bool release) {
+        std::uint64_t kept = starts[i]; // not yet released
         for (std::uint64_t at = starts[i]; at < starts[i + 1];) {
             if (cancelled())
                 return ParallelScanResult::Cancelled;
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, starts[i + 1] - at));
-            if (!read(at, {buffer.data(), n}))
+            bool same = true;
+            if (!source.view(at, n, buffer, [&](const unsigned char* bytes) { same = each(bytes, n); }))
                 return ParallelScanResult::ReadFailed;
-            if (!each(buffer.data(), n))
+            if (!same)
                 return ParallelScanResult::Changed;
             at += n;
+            if (release && source.release && (at - kept >= kReleaseStep || at == starts[i + 1])) {
+                source.release(kept, at - kept);
+                kept = at;
+            }
         }
         return ParallelScanResult::Finished;
     };
@@ -112,12 +176,15 @@ ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, st
     std::vector<std::uint64_t> numbers(parts);
     ParallelScanResult result = ForEachPart(parts, options, [&](std::size_t i, std::vector<char>& buffer) {
         bool inRun = false;
-        return blocks(i, buffer, [&](char* bytes, std::size_t n) {
-            numbers[i] += KernelScanner::CountRuns(reinterpret_cast<unsigned char*>(bytes), n, inRun);
-            inRun = IsDigit(bytes[n - 1]);
-            advance(options.progress, static_cast<std::int64_t>(n / 2));
-            return true;
-        });
+        return blocks(
+            i, buffer,
+            [&](const unsigned char* bytes, std::size_t n) {
+                numbers[i] += KernelScanner::CountRuns(bytes, n, inRun);
+                inRun = IsDigit(static_cast<char>(bytes[n - 1]));
+                advance(options.progress, static_cast<std::int64_t>(n / 2));
+                return true;
+            },
+            false);
     });
     if (result != ParallelScanResult::Finished)
         return result;
@@ -143,20 +210,26 @@ ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, st
             scanner->StartMidPair();
         std::vector<Point> found(KernelScanner::PairRoom(block));
         // The pairs go to this part's own places, and no further.
-        auto keep = [&](std::size_t count) {
+        auto keep = [&](const Point* pairs, std::size_t count) {
             if (count > static_cast<std::size_t>(limit - to))
                 return false;
-            to = std::copy_n(found.data(), count, to);
+            to = pairs == to ? to + count : std::copy_n(pairs, count, to);
             advance(options.pairsDone, static_cast<std::int64_t>(count));
             return true;
         };
-        const ParallelScanResult scanned = blocks(i, buffer, [&](char* bytes, std::size_t n) {
-            advance(options.progress, static_cast<std::int64_t>(n - n / 2));
-            return keep(scanner->Scan(reinterpret_cast<unsigned char*>(bytes), n, found.data()));
-        });
+        const ParallelScanResult scanned = blocks(
+            i, buffer,
+            [&](const unsigned char* bytes, std::size_t n) {
+                advance(options.progress, static_cast<std::int64_t>(n - n / 2));
+                // Straight into place where the room is sure, with no copy.
+                const bool room = static_cast<std::size_t>(limit - to) >= KernelScanner::PairRoom(n);
+                Point* const into = room ? to : found.data();
+                return keep(into, scanner->ScanInPlace(bytes, n, into));
+            },
+            true);
         if (scanned != ParallelScanResult::Finished)
             return scanned;
-        if (!keep(last ? scanner->Finish(found.data()) : scanner->EndPart(found.data())) || to != limit)
+        if (!keep(found.data(), last ? scanner->Finish(found.data()) : scanner->EndPart(found.data())) || to != limit)
             return ParallelScanResult::Changed;
         if (!last && numbers[i] > 0 && end % 2 != 0)
             openX[i] = scanner->OpenX();
@@ -171,5 +244,7 @@ ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, st
     }
     return ParallelScanResult::Finished;
 }
+
+} // namespace
 
 } // namespace kav

@@ -15,6 +15,8 @@
 
 namespace kav {
 
+class MappedFile;
+
 // Fills `into` with the text's bytes from `offset` on; false when that fails.
 using TextReader = std::function<bool(std::uint64_t offset, std::span<char> into)>;
 // Room for all `count` pairs of the text, or nullptr to refuse them.
@@ -43,5 +45,10 @@ bool CanScanInParallel();
 // The text is cut at the first separator at or after each of `cuts`.
 ParallelScanResult ScanInParallel(std::uint64_t size, const TextReader& read, std::span<const std::uint64_t> cuts,
                                   const PairPlace& place, const ParallelScanOptions& options);
+// The same for a mapped file, read where it lies: no copies. A file cut
+// short under the mapping is ReadFailed. Scanned pages are released as the
+// parts go, so that the file and the pairs are not both held in full.
+ParallelScanResult ScanInParallel(const MappedFile& text, std::span<const std::uint64_t> cuts, const PairPlace& place,
+                                  const ParallelScanOptions& options);
 
 } // namespace kav

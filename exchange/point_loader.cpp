@@ -1,5 +1,6 @@
 #include "exchange/point_loader.h"
 
+#include "exchange/mapped_file.h"
 #include "exchange/parallel_scan.h"
 
 #include <QDeadlineTimer>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kav {
@@ -23,6 +25,14 @@ constexpr int kPollMs = 50;
 constexpr qint64 kParallelFrom = qint64{1} << 20;
 // Parts per thread, so that one slow part does not hold up the rest.
 constexpr unsigned kPartsPerThread = 4;
+
+// Whether the file still has the size that the load was planned for; one
+// that changed under the load may have given points that it never held.
+bool StillOfSize(int fd, std::uint64_t size)
+{
+    struct stat now = {};
+    return ::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == size;
+}
 
 } // namespace
 
@@ -89,7 +99,19 @@ void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
     options.cancelled = &m_cancelled;
     options.progress = &m_bytesRead;
     options.pairsDone = &m_pointsFound;
-    switch (ScanInParallel(size, read, cuts, place, options)) {
+    // Read where it lies in the page cache; a file system that cannot map
+    // is read with copies.
+    MappedFile mapped;
+    ParallelScanResult result;
+    if (mapped.Map(fd, size)) {
+        result = ScanInParallel(mapped, cuts, place, options);
+        readError = EIO; // a mapped read fails only when the file was cut short
+    } else {
+        result = ScanInParallel(size, read, cuts, place, options);
+    }
+    if (result == ParallelScanResult::Finished && !StillOfSize(fd, size))
+        result = ParallelScanResult::Changed;
+    switch (result) {
     case ParallelScanResult::Finished:
         m_status = LoadStatus::Loaded;
         break;

@@ -46,7 +46,8 @@ public:
 
 private:
     void Run();
-    // A large regular file, on `threads` threads, with positioned reads.
+    // A large regular file, on `threads` threads, read from a mapping (or
+    // with positioned reads where it cannot be mapped).
     void RunParallel(std::uint64_t size, unsigned threads);
     // Anything else, a block at a time as it comes.
     void RunStreaming();

@@ -33,6 +33,9 @@ public:
     // Scans data[0, size), which must be followed by kPadding writable bytes,
     // writes the pairs that it completes to `pairs` and returns their count.
     std::size_t Scan(unsigned char* data, std::size_t size, Point* pairs);
+    // The same where the kPadding bytes after the block may only be read,
+    // such as the rest of a mapped file: what they hold changes nothing.
+    std::size_t ScanInPlace(const unsigned char* data, std::size_t size, Point* pairs);
     // The input has ended: writes the last pair, if one is open (0 or 1).
     std::size_t Finish(Point* pairs);
 
@@ -56,11 +59,17 @@ public:
     // digit. `out` needs room for size + 128 entries.
     using BoundaryLister = std::size_t (*)(const unsigned char* data, std::size_t size, bool inRun, std::uint32_t* out);
 
+    // Turns whole runs, two by two, into pairs from bounds[i] on, while
+    // four bounds remain; moves i past them and returns the pairs written.
+    using PairParser = std::size_t (*)(const unsigned char* data, const std::uint32_t* bounds, std::size_t& i,
+                                       std::size_t boundCount, Point* pairs);
+
 private:
-    explicit KernelScanner(BoundaryLister lister);
+    KernelScanner(BoundaryLister lister, PairParser parser);
     void Push(std::uint32_t number, Point* pairs, std::size_t& count);
 
     BoundaryLister m_listBoundaries;
+    PairParser m_parsePairs;
     std::vector<std::uint32_t> m_bounds; // sized for the largest block so far
     bool m_inRun = false; // the last byte seen was a digit
     std::uint32_t m_run = 0; // the value of that open run so far

@@ -1,4 +1,5 @@
 #include "exchange/coordinate_format.h"
+#include "exchange/scan_kernels.h"
 #include "support/scan_cases.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,25 @@ void PrintTo(const GeneratedText& shape, std::ostream* out)
     *out << shape.name;
 }
 
+// Scanned where it lies, in blocks of random sizes, each followed by the
+// text's next bytes and the last by digits: what follows must not count.
+Points InPlace(const std::string& text, ScanKernel kernel, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    const std::string padded = text + std::string(kav::KernelScanner::kPadding, '9');
+    const auto* bytes = reinterpret_cast<const unsigned char*>(padded.data());
+    const std::unique_ptr<kav::KernelScanner> scanner = kav::KernelScanner::Make(kernel);
+    Points found(text.size() + 4);
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + random() % 300, text.size() - at);
+        count += scanner->ScanInPlace(bytes + at, n, found.data() + count);
+        at += n;
+    }
+    found.resize(count + scanner->Finish(found.data() + count));
+    return found;
+}
+
 class KernelMatchesPlain : public testing::TestWithParam<std::tuple<GeneratedText, ScanKernel>> { };
 
 TEST_P(KernelMatchesPlain, OnGeneratedText)
@@ -170,6 +190,7 @@ TEST_P(KernelMatchesPlain, OnGeneratedText)
             }
         }
         ASSERT_EQ(Scan(text, kernel), Plain(text)) << "round " << round;
+        ASSERT_EQ(InPlace(text, kernel, static_cast<std::uint32_t>(round)), Plain(text)) << "in place, round " << round;
     }
 }
 

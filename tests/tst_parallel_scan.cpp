@@ -1,10 +1,14 @@
+#include "exchange/mapped_file.h"
 #include "exchange/parallel_scan.h"
 #include "support/scan_cases.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
+
+#include <unistd.h>
 
 using kav::ParallelScanOptions;
 using kav::ParallelScanResult;
@@ -17,9 +21,26 @@ struct Scanned {
     Points pairs;
 };
 
-// Scans `text` cut at `cuts`, from memory, in blocks of `block` bytes.
+// `text` in a file of its own, mapped; the file is gone once unmapped.
+struct MappedText {
+    explicit MappedText(const std::string& text)
+    {
+        std::string name = testing::TempDir() + "kav_scan_XXXXXX";
+        fd = ::mkstemp(name.data());
+        ::unlink(name.c_str());
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())
+            || !file.Map(fd, text.size()))
+            std::abort();
+    }
+    ~MappedText() { ::close(fd); }
+    int fd = -1;
+    kav::MappedFile file;
+};
+
+// Scans `text` cut at `cuts`, from memory, in blocks of `block` bytes;
+// through `mapped` when given, which holds the same text.
 Scanned ScanCut(const std::string& text, std::span<const std::uint64_t> cuts, std::size_t block = 7,
-                unsigned threads = 2)
+                unsigned threads = 2, const kav::MappedFile* mapped = nullptr)
 {
     Scanned scanned{ParallelScanResult::Finished, {}};
     ParallelScanOptions options;
@@ -35,7 +56,8 @@ Scanned ScanCut(const std::string& text, std::span<const std::uint64_t> cuts, st
         scanned.pairs.assign(count, Point{-1, -1});
         return scanned.pairs.data();
     };
-    scanned.result = kav::ScanInParallel(text.size(), read, cuts, place, options);
+    scanned.result = mapped != nullptr ? kav::ScanInParallel(*mapped, cuts, place, options)
+                                       : kav::ScanInParallel(text.size(), read, cuts, place, options);
     return scanned;
 }
 
@@ -56,14 +78,23 @@ TEST_P(ParallelScan, EverySplitFindsWhatTheRuleFinds)
     const ScanCase& c = GetParam();
     const Points rule = Plain(c.text);
     ASSERT_EQ(rule, c.expected);
+    const MappedText mapped(c.text);
     for (std::uint64_t at = 0; at <= c.text.size(); ++at) {
         const bool near = c.text.size() < 2048 || at < 300 || c.text.size() - at < 300;
         if (!near && at % 997 != 0)
             continue;
         const std::uint64_t one[] = {at};
-        const Scanned cut = ScanCut(c.text, one, near && c.text.size() > 2048 ? 4096 : 7);
+        const std::size_t block = near && c.text.size() > 2048 ? 4096 : 7;
+        const Scanned cut = ScanCut(c.text, one, block);
         ASSERT_EQ(cut.result, ParallelScanResult::Finished) << "cut at " << at;
         ASSERT_EQ(cut.pairs, rule) << "cut at " << at;
+        // Read where it lies, with the file's next bytes after each block;
+        // of a long case, near its end.
+        if (c.text.size() < 2048 || c.text.size() - at <= 64) {
+            const Scanned inPlace = ScanCut(c.text, one, block, 2, &mapped.file);
+            ASSERT_EQ(inPlace.result, ParallelScanResult::Finished) << "mapped, cut at " << at;
+            ASSERT_EQ(inPlace.pairs, rule) << "mapped, cut at " << at;
+        }
         if (c.text.size() - at > 64)
             continue;
         std::vector<std::uint64_t> many(c.text.size() - at);
@@ -109,6 +140,11 @@ TEST(ParallelScanFailures, AReadThatFailsOrTextThatChangesIsReported)
         return true;
     };
     EXPECT_EQ(kav::ScanInParallel(text.size(), plain, {}, refuse, options), ParallelScanResult::Refused);
+    // A mapped file that another process cuts short: a failed read.
+    const MappedText mapped(text);
+    mapped.file.Release(0, text.size());
+    ASSERT_EQ(::ftruncate(mapped.fd, 0), 0);
+    EXPECT_EQ(kav::ScanInParallel(mapped.file, {}, keep, options), ParallelScanResult::ReadFailed);
     std::atomic<bool> cancelled = true;
     options.cancelled = &cancelled;
     EXPECT_EQ(kav::ScanInParallel(text.size(), plain, {}, keep, options), ParallelScanResult::Cancelled);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -171,6 +172,23 @@ private Q_SLOTS:
         QVERIFY(std::vector<Point>(points.begin(), points.end()) == expected);
         QCOMPARE(loader.PointsFound(), qint64(expected.size()));
         QCOMPARE(loader.BytesRead(), qint64(text.size()));
+    }
+
+    // A large file that another process cuts short while it loads is a read
+    // error, whether the load was reading the lost pages or had read them:
+    // never a crash, and never the points of a file that is no longer so.
+    void aFileCutShortWhileItLoadsIsAReadError()
+    {
+        const QByteArray path = MakeFile("cut.txt", "1 2 3");
+        const FileHandle writer(::open(path.constData(), O_RDWR));
+        QCOMPARE(::ftruncate(writer.Get(), off_t{512} << 20), 0); // a hole: read as zero bytes, separators
+        PointLoader loader(Opened(path), &kav::ReallocatePoints);
+        while (loader.BytesRead() == 0 && !loader.Wait(0))
+            std::this_thread::yield();
+        QCOMPARE(::ftruncate(writer.Get(), 4096), 0);
+        QVERIFY(loader.Wait(20000));
+        QCOMPARE(loader.Status(), LoadStatus::ReadFailed);
+        QCOMPARE(loader.Error().error, EIO);
     }
 
     // A device that never ends and a pipe that stays silent both stop when
