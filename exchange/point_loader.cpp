@@ -3,8 +3,6 @@
 #include "exchange/mapped_file.h"
 #include "exchange/parallel_scan.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <cerrno>
 #include <thread>
@@ -39,25 +37,13 @@ bool StillOfSize(int fd, std::uint64_t size)
 PointLoader::PointLoader(FileHandle file, PointReallocator reallocate)
     : m_file(std::move(file))
     , m_points(reallocate)
-    , m_thread(QThread::create([this] { Run(); }))
 {
-    m_thread->start();
+    Start([this] { Run(); });
 }
 
 PointLoader::~PointLoader()
 {
-    Cancel();
-    m_thread->wait();
-}
-
-bool PointLoader::Wait(int milliseconds)
-{
-    return m_thread->wait(QDeadlineTimer(milliseconds));
-}
-
-void PointLoader::Cancel()
-{
-    m_cancelled = true;
+    Finish();
 }
 
 void PointLoader::Run()

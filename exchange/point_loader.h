@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/file_worker.h"
 #include "exchange/point_file.h"
 #include "view/point_store.h"
 
@@ -7,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 
-class QThread;
 
 namespace kav {
 
@@ -22,18 +22,12 @@ enum class LoadStatus {
 // its own, so that nothing waits on the file: not a pipe that no one writes
 // to, nor a device that never ends. The owner waits for it in short steps and
 // may cancel it at any time.
-class PointLoader {
+class PointLoader : public FileWorker {
 public:
     // Starts at once. `reallocate` grows the loader's store.
     PointLoader(FileHandle file, PointReallocator reallocate);
     // Cancels a load still running and waits for its thread.
     ~PointLoader();
-    PointLoader(const PointLoader&) = delete;
-    PointLoader& operator=(const PointLoader&) = delete;
-
-    // True once the load has ended; waits up to `milliseconds` for that.
-    bool Wait(int milliseconds);
-    void Cancel();
 
     // While it runs.
     std::int64_t BytesRead() const { return m_bytesRead; }
@@ -54,12 +48,10 @@ private:
 
     FileHandle m_file;
     PointStore m_points;
-    std::atomic<bool> m_cancelled = false;
     std::atomic<std::int64_t> m_bytesRead = 0;
     std::atomic<std::int64_t> m_pointsFound = 0;
     LoadStatus m_status = LoadStatus::Loaded;
     FileResult m_error;
-    std::unique_ptr<QThread> m_thread;
 };
 
 } // namespace kav

@@ -1,12 +1,10 @@
 #pragma once
 
+#include "exchange/file_worker.h"
 #include "exchange/point_file.h"
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-
-class QThread;
 
 namespace kav {
 
@@ -14,18 +12,12 @@ namespace kav {
 // figure nor a slow disk or pipe holds up the window. The points are read
 // in place: they must not change until the save has ended. The owner waits
 // for it in short steps and may cancel it at any time.
-class PointSaver {
+class PointSaver : public FileWorker {
 public:
     // Starts at once.
     PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format);
     // Cancels a save still running and waits for its thread.
     ~PointSaver();
-    PointSaver(const PointSaver&) = delete;
-    PointSaver& operator=(const PointSaver&) = delete;
-
-    // True once the save has ended; waits up to `milliseconds` for that.
-    bool Wait(int milliseconds);
-    void Cancel();
 
     // While it runs.
     std::int64_t BytesWritten() const { return m_bytesWritten; }
@@ -39,11 +31,9 @@ private:
     QByteArray m_path;
     std::span<const Point> m_points;
     SaveFormat m_format;
-    std::atomic<bool> m_cancelled = false;
     std::atomic<std::int64_t> m_bytesWritten = 0;
     std::atomic<std::int64_t> m_pointsWritten = 0;
     FileResult m_result;
-    std::unique_ptr<QThread> m_thread;
 };
 
 } // namespace kav
