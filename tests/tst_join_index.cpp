@@ -19,6 +19,12 @@ namespace {
 struct Scene {
     std::string name;
     std::int64_t low, high; // the range of both coordinates
+
+    Point Random(std::mt19937_64& random) const
+    {
+        std::uniform_int_distribution<std::int64_t> coordinate(low, high);
+        return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
+    }
 };
 
 void PrintTo(const Scene& scene, std::ostream* out)
@@ -34,10 +40,7 @@ TEST_P(JoinIndexMatchesTheWalk, ThroughEveryKindOfEdit)
 {
     const Scene scene = GetParam();
     std::mt19937_64 random(20261207);
-    std::uniform_int_distribution<std::int64_t> coordinate(scene.low, scene.high);
-    auto at = [&] {
-        return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
-    };
+    auto at = [&] { return scene.Random(random); };
     PointStore store;
     JoinIndex index;
     for (int step = 0; step < 20000; ++step) {
@@ -72,10 +75,7 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
 {
     const Scene scene = GetParam();
     std::mt19937_64 random(20261208);
-    std::uniform_int_distribution<std::int64_t> coordinate(scene.low, scene.high);
-    auto at = [&] {
-        return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
-    };
+    auto at = [&] { return scene.Random(random); };
     std::vector<Point> points(300000);
     for (Point& p : points)
         p = at();

@@ -113,8 +113,9 @@ std::unique_ptr<PointStore> Many(std::size_t count, int seed)
 
 } // namespace
 
-// Every kind of change, small and big, comes back as the figure it left,
-// and the folder and files are the user's alone.
+// Every kind of change, small and big, comes back as the figure it left;
+// a log that outgrows its snapshot is folded into a new one on the way; the
+// folder and files are the user's alone.
 TEST_F(JournalTest, EveryChangeComesBackAfterTheInstanceDies)
 {
     std::string path;
@@ -136,29 +137,8 @@ TEST_F(JournalTest, EveryChangeComesBackAfterTheInstanceDies)
         r.Change(PointChange::ReplaceAll(*replacing));
         r.Change(PointChange::RemoveLast());
         r.Change(PointChange::Append({-1, 2147483647}));
-        expected = r.Figure();
         r.journal.WaitForThread();
-        EXPECT_LE(r.journal.FileBytes(), 8 * expected.size() + 4096);
-    } // ends without Discard: a fault
-    EXPECT_EQ(Read(path), expected);
-    EXPECT_EQ(fs::status(Folder()).permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-
-    std::vector<kav::FoundJournal> dead = FindDeadJournals(Folder(), "");
-    ASSERT_EQ(dead.size(), 1u);
-    EXPECT_EQ(dead[0].JournalPath(), path);
-}
-
-// A log that outgrows its snapshot is folded into a new one; nothing is
-// lost on the way.
-TEST_F(JournalTest, ALongLogIsCompacted)
-{
-    std::string path;
-    Points expected;
-    {
-        Recorded r;
-        ASSERT_TRUE(r.journal.Open(Folder()).Ok());
-        path = r.journal.JournalPath();
+        EXPECT_LE(r.journal.FileBytes(), 8 * r.Figure().size() + 4096);
         std::mt19937 random(3);
         for (int i = 0; i < 5000; ++i) {
             r.Change(random() % 3 == 0 ? PointChange::RemoveLast() : PointChange::Append({i, i * 3}));
@@ -168,8 +148,14 @@ TEST_F(JournalTest, ALongLogIsCompacted)
         r.journal.WaitForThread();
         expected = r.Figure();
         EXPECT_LT(r.journal.FileBytes(), 5000 * 16 / 2); // far less than the whole log
-    }
+    } // ends without Discard: a fault
     EXPECT_EQ(Read(path), expected);
+    EXPECT_EQ(fs::status(Folder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    std::vector<kav::FoundJournal> dead = FindDeadJournals(Folder(), "");
+    ASSERT_EQ(dead.size(), 1u);
+    EXPECT_EQ(dead[0].JournalPath(), path);
 }
 
 // A torn write at any byte loses only the records from there on; damage
