@@ -213,7 +213,7 @@ private Q_SLOTS:
         QTest::newRow("and a plain name") << QByteArrayList{other, "-o", points} << std::size_t{3} << QStringList();
         QTest::newRow("no file") << QByteArrayList{"--open"} << std::size_t{0} << QStringList();
         // Windows-1250 "łódź": not UTF-8, read byte for byte all the same.
-        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xb3\xf3d\x9f.txt";
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xb3\xf3" "d\x9f.txt";
         const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
         QVERIFY(fd >= 0 && ::write(fd, "5 6 7 8", 7) == 7);
         ::close(fd);

@@ -568,7 +568,7 @@ private Q_SLOTS:
         QTest::newRow("web address") << QList<QUrl>{QUrl(QStringLiteral("https://example.org/punkty.txt"))} << false;
         QTest::newRow("no file") << QList<QUrl>{} << false;
         // As a file manager sends a Windows-1250 name: its bytes, escaped.
-        const QByteArray bytes = QFile::encodeName(m_dir.path()) + "/\xb3\xf3d\x9f.txt";
+        const QByteArray bytes = QFile::encodeName(m_dir.path()) + "/\xb3\xf3" "d\x9f.txt";
         QTest::newRow("a name that is not UTF-8")
             << QList<QUrl>{QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"))} << true;
     }
@@ -577,7 +577,7 @@ private Q_SLOTS:
         QFETCH(QList<QUrl>, urls);
         QFETCH(bool, opened);
         WriteAll(Path(QStringLiteral("dropped.txt")), "7 8 9 10");
-        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xb3\xf3d\x9f.txt";
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/\xb3\xf3" "d\x9f.txt";
         const FileHandle rawFile(::open(raw.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644));
         QVERIFY(rawFile.IsOpen() && ::write(rawFile.Get(), "7 8 9 10", 8) == 8);
         Store({{1, 2}});
