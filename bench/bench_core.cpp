@@ -3,6 +3,7 @@
 #include "bench_data.h"
 #include "exchange/coordinate_format.h"
 #include "exchange/listing_index.h"
+#include "view/join_index.h"
 #include "view/point_journal.h"
 
 #include <benchmark/benchmark.h>
@@ -164,3 +165,16 @@ void BM_ListingIndex(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_ListingIndex)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
+
+// The blocks' bounds of a whole figure, the first thing the index worker
+// does after a load: how long a click may wait for them.
+void BM_BoundMore(benchmark::State& state)
+{
+    const auto points = kav::bench::RandomWalk(static_cast<std::size_t>(state.range(0)), 1280, 960);
+    for (auto _ : state) {
+        kav::JoinIndex index;
+        benchmark::DoNotOptimize(index.BoundMore(points));
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0) * static_cast<std::int64_t>(sizeof(kav::Point)));
+}
+BENCHMARK(BM_BoundMore)->Arg(10'000'000)->Arg(100'000'000)->UseRealTime()->Unit(benchmark::kMillisecond);

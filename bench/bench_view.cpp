@@ -182,8 +182,10 @@ void ResetPeakRss()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// A load, the event loop run until idle, then a click far from every point.
-void BM_ClickAfterLoad(benchmark::State& state)
+// A load of range(0) points, `wait` run on the view, then a click far from
+// every point, timed.
+template <class Wait>
+void ClickAfterLoad(benchmark::State& state, const Wait& wait)
 {
     NoPrompts prompts;
     prompts.path = QString::fromStdString(WalkFile(static_cast<std::size_t>(state.range(0))));
@@ -192,7 +194,7 @@ void BM_ClickAfterLoad(benchmark::State& state)
         kav::CKavView view(prompts);
         view.resize(kWidth, kHeight);
         view.OnPointsOpen();
-        RunUntilIdle(view, image);
+        wait(view, image);
         const auto start = std::chrono::steady_clock::now();
         view.OnLButtonDown(QPoint(20, 20));
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -200,11 +202,35 @@ void BM_ClickAfterLoad(benchmark::State& state)
             state.SkipWithError("the load or the click failed");
     }
 }
+
+// The event loop run until idle: the figure drawn and indexed.
+void BM_ClickAfterLoad(benchmark::State& state)
+{
+    ClickAfterLoad(state, RunUntilIdle);
+}
 // 100M runs in `make bench-large`.
 BENCHMARK(BM_ClickAfterLoad)
     ->Arg(1'000'000)
     ->Arg(10'000'000)
     ->Arg(100'000'000)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// While the loaded figure is still being indexed: after one turn of the
+// event loop past the load (range 1 = 0), or once the picture is drawn (1).
+void BM_ClickDuringIndex(benchmark::State& state)
+{
+    ClickAfterLoad(state, [&](kav::CKavView& view, QImage& image) {
+        do {
+            QCoreApplication::processEvents();
+            view.render(&image);
+        } while (state.range(1) == 1 && !view.PictureComplete());
+    });
+}
+// 100M runs in `make bench-large`.
+BENCHMARK(BM_ClickDuringIndex)
+    ->ArgsProduct({{10'000'000, 100'000'000}, {0, 1}})
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);

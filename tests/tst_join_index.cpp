@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <random>
@@ -19,11 +20,25 @@ namespace {
 struct Scene {
     std::string name;
     std::int64_t low, high; // the range of both coordinates
+    int step = 0; // a walk in steps of at most this, which the blocks' bounds follow
+    mutable Point last{};
 
-    Point Random(std::mt19937_64& random) const
+    Point Anywhere(std::mt19937_64& random) const
     {
         std::uniform_int_distribution<std::int64_t> coordinate(low, high);
         return Point{static_cast<std::int32_t>(coordinate(random)), static_cast<std::int32_t>(coordinate(random))};
+    }
+
+    Point Random(std::mt19937_64& random) const
+    {
+        if (step == 0)
+            return Anywhere(random);
+        std::uniform_int_distribution<std::int64_t> move(-step, step);
+        const auto next = [&](std::int32_t v) {
+            return static_cast<std::int32_t>(std::clamp<std::int64_t>(v + move(random), low, high));
+        };
+        last = {next(last.x), next(last.y)};
+        return last;
     }
 };
 
@@ -34,8 +49,9 @@ void PrintTo(const Scene& scene, std::ostream* out)
 
 class JoinIndexMatchesTheWalk : public testing::TestWithParam<Scene> { };
 
-// Clicks, undos, clears and pauses of every length, as the view makes them:
-// after each, the index finds what walking every point finds.
+// Clicks, undos, clears and pauses of every length, as the view makes them,
+// with the blocks' bounds set now and then: after each, the index finds what
+// walking every point finds.
 TEST_P(JoinIndexMatchesTheWalk, ThroughEveryKindOfEdit)
 {
     const Scene scene = GetParam();
@@ -56,6 +72,8 @@ TEST_P(JoinIndexMatchesTheWalk, ThroughEveryKindOfEdit)
         } else if (action < 802) {
             index.Forget(points, 0);
             store.ClearPoints();
+        } else if (action < 850) {
+            index.BoundMore(points);
         } else {
             index.IndexMore(points, random() % 3000);
         }
@@ -106,11 +124,42 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
     EXPECT_LE(index.Bytes(), 8 * points.size());
 }
 
+// A prefix in the table and the rest walked through the blocks' bounds,
+// then the end cut back, grown again and bounded again.
+TEST_P(JoinIndexMatchesTheWalk, PastTheTableThroughTheBounds)
+{
+    const Scene scene = GetParam();
+    std::mt19937_64 random(20261209);
+    std::vector<Point> points(40000);
+    for (Point& p : points)
+        p = scene.Random(random);
+    JoinIndex index;
+    std::size_t size = points.size();
+    for (int round = 0; round < 20; ++round) {
+        const std::span<const Point> now(points.data(), size);
+        ASSERT_TRUE(index.BoundMore(now));
+        index.IndexMore(now, random() % (size / 8 + 1));
+        for (int i = 0; i < 300; ++i) {
+            // Anywhere, or at the edge of a point's reach.
+            const Point near = points[random() % size];
+            const auto edge = [&](std::int64_t v) {
+                return static_cast<std::int32_t>(std::clamp(v + (random() % 2 ? kav::kJoinReach : -kav::kJoinReach),
+                                                            scene.low, scene.high));
+            };
+            const Point click = i % 2 ? scene.Anywhere(random) : Point{edge(near.x), edge(near.y)};
+            ASSERT_EQ(index.Find(now, click), kav::FindNearIndex(now, click)) << "round " << round << ", click " << i;
+        }
+        const std::size_t cut = random() % size;
+        index.Forget(now, cut);
+        size = cut + random() % (points.size() - cut + 1);
+    }
+}
+
 constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
 
 INSTANTIATE_TEST_SUITE_P(Scenes, JoinIndexMatchesTheWalk,
-                         testing::Values(Scene{"Crowded", 0, 30}, Scene{"Screen", 0, 800},
+                         testing::Values(Scene{"Crowded", 0, 30}, Scene{"Screen", 0, 800}, Scene{"Walk", 0, 3000, 3},
                                          Scene{"LowEdge", kMin, kMin + 20}, Scene{"HighEdge", kMax - 20, kMax}),
                          [](const auto& info) { return info.param.name; });
 

@@ -43,6 +43,33 @@ void Release(std::vector<std::uint32_t>&& slots)
 
 } // namespace
 
+// As a run of coordinates, x and y by turns, in lanes that the compiler
+// keeps in vector registers: a scalar loop over the points runs at a
+// third of the speed.
+[[gnu::target_clones("avx2", "default")]] JoinIndex::Bounds JoinIndex::BlockBounds(const Point* block)
+{
+    constexpr std::size_t kLanes = 16;
+    static_assert(sizeof(Point) == 2 * sizeof(std::int32_t) && kBlock * 2 % kLanes == 0);
+    const auto* v = reinterpret_cast<const std::int32_t*>(block);
+    std::int32_t low[kLanes], high[kLanes];
+    for (std::size_t k = 0; k < kLanes; ++k)
+        low[k] = high[k] = v[k];
+    for (std::size_t j = kLanes; j < 2 * kBlock; j += kLanes) {
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            low[k] = std::min(low[k], v[j + k]);
+            high[k] = std::max(high[k], v[j + k]);
+        }
+    }
+    Bounds b{low[0], low[1], high[0], high[1]};
+    for (std::size_t k = 2; k < kLanes; k += 2) {
+        b.minX = std::min(b.minX, low[k]);
+        b.minY = std::min(b.minY, low[k + 1]);
+        b.maxX = std::max(b.maxX, high[k]);
+        b.maxY = std::max(b.maxY, high[k + 1]);
+    }
+    return b;
+}
+
 std::size_t JoinIndex::Home(std::int64_t x, std::int64_t y, std::size_t size)
 {
     std::uint64_t h = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) | static_cast<std::uint32_t>(y);
@@ -74,29 +101,99 @@ std::size_t JoinIndex::Bytes() const
 std::ptrdiff_t JoinIndex::Find(std::span<const Point> points, Point at, int reach) const
 {
     std::ptrdiff_t best = -1;
-    std::size_t indexed = 0;
-    {
-        const std::lock_guard lock(m_swap);
-        // Every point before this count is in the table; later ones may be
-        // too, while a thread fills it, and are passed over.
-        indexed = std::min(Indexed(), points.size());
-        if (indexed > 0 && !m_slots.empty()) {
-            for (std::int64_t y = std::int64_t{at.y} - reach; y <= std::int64_t{at.y} + reach; ++y) {
-                for (std::int64_t x = std::int64_t{at.x} - reach; x <= std::int64_t{at.x} + reach; ++x) {
-                    if (!InRange(x) || !InRange(y))
-                        continue;
-                    const std::uint32_t index = Load(m_slots[Probe(m_slots, points, x, y)]);
-                    if (index != kEmpty && index < indexed && (best < 0 || index < best))
-                        best = index;
-                }
+    // Every point before this count is in the table; later ones may be too,
+    // while a thread fills it, and are passed over.
+    const std::lock_guard lock(m_swap);
+    const std::size_t indexed = std::min(Indexed(), points.size());
+    if (indexed > 0 && !m_slots.empty()) {
+        for (std::int64_t y = std::int64_t{at.y} - reach; y <= std::int64_t{at.y} + reach; ++y) {
+            for (std::int64_t x = std::int64_t{at.x} - reach; x <= std::int64_t{at.x} + reach; ++x) {
+                if (!InRange(x) || !InRange(y))
+                    continue;
+                const std::uint32_t index = Load(m_slots[Probe(m_slots, points, x, y)]);
+                if (index != kEmpty && index < indexed && (best < 0 || index < best))
+                    best = index;
             }
         }
     }
     // A point in the table comes before every point after it.
-    if (best >= 0)
-        return best;
-    const std::ptrdiff_t later = FindNearIndex(points.subspan(indexed), at, reach);
-    return later < 0 ? -1 : later + static_cast<std::ptrdiff_t>(indexed);
+    return best >= 0 ? best : Walk(points, indexed, at, reach);
+}
+
+std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first, Point at, int reach) const
+{
+    std::size_t bounded = std::min(Bounded(), points.size());
+    const std::int64_t x = at.x, y = at.y;
+    std::size_t i = first;
+    while (i < points.size()) {
+        if (i >= bounded && i + kBlock <= points.size()) {
+            std::unique_lock lock(m_boundsMutex);
+            m_boundsMoved.wait(lock, [&] { return !m_bounding || Bounded() > i; });
+            bounded = std::min(Bounded(), points.size());
+        }
+        // Up to the next bound's block, or to the end past the bounds.
+        std::size_t end = points.size();
+        if (i < bounded) {
+            end = (i / kBlock + 1) * kBlock;
+            const Bounds& b = m_bounds[i / kBlock];
+            if (x + reach < b.minX || x - reach > b.maxX || y + reach < b.minY || y - reach > b.maxY) {
+                i = end;
+                continue;
+            }
+        }
+        const std::ptrdiff_t hit = FindNearIndex(points.subspan(i, end - i), at, reach);
+        if (hit >= 0)
+            return hit + static_cast<std::ptrdiff_t>(i);
+        i = end;
+    }
+    return -1;
+}
+
+bool JoinIndex::BoundMore(std::span<const Point> points, const std::atomic<bool>* stop)
+{
+    const std::size_t blocks = points.size() / kBlock;
+    std::size_t from = m_bounded.load(std::memory_order_relaxed);
+    if (from >= blocks)
+        return true;
+    {
+        const std::lock_guard lock(m_swap);
+        m_bounds.resize(blocks);
+        const std::lock_guard moving(m_boundsMutex);
+        m_bounding = true;
+    }
+    const auto publish = [&](std::size_t count, bool ending) {
+        {
+            const std::lock_guard lock(m_boundsMutex);
+            m_bounded.store(count, std::memory_order_release);
+            m_bounding = !ending;
+        }
+        m_boundsMoved.notify_all();
+    };
+    const auto bound = [&](std::size_t first, std::size_t last) {
+        for (std::size_t block = first; block < last; ++block)
+            m_bounds[block] = BlockBounds(points.data() + block * kBlock);
+    };
+    // Steps of a few milliseconds, each shared among the cores and then
+    // shown to Find.
+    constexpr std::size_t kStep = 8192;
+    const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
+    while (from < blocks) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            publish(from, true);
+            return false;
+        }
+        const std::size_t to = std::min(blocks, from + kStep);
+        const std::size_t share = (to - from + threads - 1) / threads;
+        std::vector<std::thread> helpers;
+        for (std::size_t t = 1; t < threads && from + t * share < to; ++t)
+            helpers.emplace_back(bound, from + t * share, std::min(to, from + (t + 1) * share));
+        bound(from, std::min(to, from + share));
+        for (std::thread& helper : helpers)
+            helper.join();
+        from = to;
+        publish(from, from == blocks);
+    }
+    return true;
 }
 
 bool JoinIndex::IndexMore(std::span<const Point> points, std::size_t count, const std::atomic<bool>* stop)
@@ -153,6 +250,8 @@ bool JoinIndex::Grow(std::span<const Point> points, std::size_t needed, const st
 
 void JoinIndex::Forget(std::span<const Point> points, std::size_t first)
 {
+    if (first / kBlock < m_bounded.load(std::memory_order_relaxed))
+        m_bounded.store(first / kBlock, std::memory_order_release);
     std::size_t indexed = m_indexed.load(std::memory_order_relaxed);
     if (first >= indexed)
         return;
@@ -224,6 +323,8 @@ void JoinIndexWorker::Start(JoinIndex& index, std::span<const Point> points, std
     m_stop.store(false);
     m_points = points;
     m_thread = std::thread([this, &index, points, done = std::move(done)] {
+        if (!index.BoundMore(points, &m_stop))
+            return;
         while (!m_stop.load(std::memory_order_relaxed)) {
             if (index.IndexMore(points, kWorkerStep, &m_stop)) {
                 if (done)

@@ -4,6 +4,7 @@
 #include "view/point_store.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,7 +21,8 @@ namespace kav {
 // point found, which is what FindNearIndex would find.
 //
 // The table covers a prefix of the points, the first ones up to some count,
-// and the points after it are walked. Undo and New tell it what goes. Each
+// and the points after it are walked, skipping the blocks whose bounds lie
+// out of reach (BoundMore). Undo and New tell it what goes. Each
 // slot is a point's index (the position is read from the point); the table
 // grows with the positions it holds, up to two slots per point: at most 8
 // bytes a point.
@@ -44,14 +46,30 @@ public:
     std::size_t Indexed() const { return m_indexed.load(std::memory_order_acquire); }
     bool Complete(std::span<const Point> points) const { return Indexed() == points.size(); }
 
+    // Sets the bounds of every whole block of points, on as many threads
+    // as there are cores, so that a click need not walk them all while the
+    // table fills. False when `stop` was raised first.
+    bool BoundMore(std::span<const Point> points, const std::atomic<bool>* stop = nullptr);
+    std::size_t Bounded() const { return m_bounded.load(std::memory_order_acquire) * kBlock; }
+
     // The points from `first` on are about to change or go; `points` are
     // still as they were.
     void Forget(std::span<const Point> points, std::size_t first);
 
     std::size_t Bytes() const;
 
+    // Points a bound covers: a walk of a thousand points is a microsecond.
+    static constexpr std::size_t kBlock = 1024;
+
 private:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+
+    struct Bounds {
+        std::int32_t minX, minY, maxX, maxY;
+    };
+    static Bounds BlockBounds(const Point* block);
+    // The first point within reach from `first` on, or -1.
+    std::ptrdiff_t Walk(std::span<const Point> points, std::size_t first, Point at, int reach) const;
 
     static std::size_t Home(std::int64_t x, std::int64_t y, std::size_t size);
     // The slot of the point at (x, y), or of the empty slot that ends its run.
@@ -63,11 +81,20 @@ private:
     void Erase(std::span<const Point> points, std::size_t slot);
 
     // Held by Find, and by the filling thread while it swaps in a grown
-    // table.
+    // table or sizes the bounds.
     mutable std::mutex m_swap;
     std::vector<std::uint32_t> m_slots;
     std::size_t m_entries = 0;
     std::atomic<std::size_t> m_indexed = 0;
+    // A block's bounds, for the blocks before m_bounded: 16 bytes for 1024
+    // points.
+    std::vector<Bounds> m_bounds;
+    std::atomic<std::size_t> m_bounded = 0;
+    // While BoundMore runs, a walk follows behind it rather than reading
+    // the same points beside it, which would slow both.
+    mutable std::mutex m_boundsMutex;
+    mutable std::condition_variable m_boundsMoved;
+    bool m_bounding = false;
 };
 
 // Fills a JoinIndex on a thread of its own, so that a large figure is
