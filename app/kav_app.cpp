@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +22,7 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QTranslator>
 
@@ -205,7 +207,9 @@ void CKavApp::OfferRecovery()
     // later start.
     for (FoundJournal& found : FindDeadJournals(QFile::encodeName(JournalFolder()).toStdString(), journal->Id())) {
         auto points = std::make_unique<PointStore>(&ReallocateWithinMemory);
-        const JournalRead read = ReadJournal(found.JournalPath(), *points);
+        const JournalRead read = ReadAside(found.JournalPath(), *points);
+        if (read.state == JournalRead::Cancelled)
+            return; // asked again at the next start
         if (read.state == JournalRead::Damaged)
             found.MoveAside();
         if (read.state == JournalRead::Empty)
@@ -229,6 +233,37 @@ void CKavApp::OfferRecovery()
         }
         return;
     }
+}
+
+// A figure of a hundred million points takes a second to read: it is read
+// on a thread while the window repaints, with the progress and Anuluj
+// shown after a moment, and the view takes no command meanwhile.
+JournalRead CKavApp::ReadAside(const std::string& path, PointStore& points)
+{
+    JournalRead read;
+    JournalReadProgress progress;
+    const std::unique_ptr<QThread> reader(QThread::create([&] { read = ReadJournal(path, points, &progress); }));
+    reader->start();
+    CKavView* view = m_frame->View();
+    view->SetBusy(true);
+    std::unique_ptr<CProgress> shown = m_prompts.StartProgress(m_frame.get(), ProgressWork::Loading,
+                                                               ui::kRecoveryReadingText,
+                                                               QFileInfo(QFile::decodeName(path.c_str())).size());
+    constexpr int kStepMs = 20;
+    const bool visible = m_frame->isVisible();
+    while (!reader->wait(QDeadlineTimer(kStepMs))) {
+        if (!shown)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const bool closed = visible && !m_frame->isVisible();
+        if (closed
+            || (shown
+                && !shown->Update(static_cast<qint64>(progress.bytes.load()), static_cast<qint64>(progress.points.load())))) {
+            progress.cancelled = true;
+            shown.reset();
+        }
+    }
+    view->SetBusy(false);
+    return read;
 }
 
 QStringList CKavApp::RecentFiles()

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <string>
 
 class QCoreApplication;
 class QIcon;
@@ -17,6 +18,8 @@ class CMainFrame;
 class CTerminationSignals;
 class CUserPrompts;
 class PointJournal;
+class PointStore;
+struct JournalRead;
 
 // The program's icon, at every size the package installs.
 QIcon AppIcon();
@@ -63,6 +66,7 @@ private:
     // Offers the figure of the newest journal that an instance no longer
     // running left behind.
     void OfferRecovery();
+    JournalRead ReadAside(const std::string& path, PointStore& points);
 
     CUserPrompts& m_prompts;
     CKavDoc m_doc;

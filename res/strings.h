@@ -104,6 +104,7 @@ inline const QString kReplaceCaption = QStringLiteral("Usunąć?");
 inline const QString kRecoverText
     = QStringLiteral("Program zakończył pracę nieoczekiwanie (%1). Przywrócić narysowane punkty (%2)?");
 inline const QString kRecoverCaption = QStringLiteral("Przywrócić?");
+inline const QString kRecoveryReadingText = QStringLiteral("Odczytywanie punktów sprzed awarii...");
 inline const QString kRecoveryUnavailableText = QStringLiteral("Przywracanie rysunku po awarii jest niedostępne. %1");
 
 // File errors: %1 is the file, %2 the reason.

@@ -325,6 +325,30 @@ private Q_SLOTS:
         QCOMPARE(again.Kinds(), kind == "two" ? QStringList{QStringLiteral("question")} : QStringList());
     }
 
+    // A large figure is read on a thread, with its progress shown; Anuluj
+    // asks nothing and keeps the journal for the next start.
+    void cancellingTheReadKeepsTheJournal()
+    {
+        {
+            kav::PointJournal dead;
+            QVERIFY(dead.Open(Folder()).Ok());
+            kav::PointStore points;
+            QVERIFY(points.AppendPoints(std::vector<kav::Point>(std::size_t{8} << 20, kav::Point{7, 7})));
+            dead.Record(kav::PointChange::ReplaceAll(points), points.ActivePoints());
+            dead.WaitForThread();
+        } // ends without Discard, as a crash would
+        ScriptedPrompts prompts;
+        prompts.cancelProgressAfter = 0;
+        CKavApp app(prompts);
+        QVERIFY(app.InitInstance(CommandLine({})));
+        QTest::qWait(50);
+        QCOMPARE(prompts.progressText, kav::ui::kRecoveryReadingText);
+        QCOMPARE(prompts.progressUpdates, 1);
+        QCOMPARE(prompts.Kinds(), QStringList());
+        QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty());
+        QCOMPARE(Journals().size(), 4); // its own journal and lock, and the dead instance's
+    }
+
     // Without a folder for the journal, the editor works as before and says
     // so once, in the status bar.
     void aJournalFolderThatCannotBeMadeIsToldOnce()

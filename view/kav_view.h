@@ -36,6 +36,9 @@ public:
     bool Apply(const PointChange& change);
     // Records every change from now on; nullptr records none.
     void SetJournal(PointJournal* journal);
+    // While true, every command is refused as while one of its own runs:
+    // for the app's work on the figure, such as reading a journal.
+    void SetBusy(bool busy) { m_busy = busy; }
 
     // Renders the active points into `image` from scratch, which is first
     // cleared to the background. Every paint shows exactly this picture.

@@ -234,9 +234,20 @@ void SyncFolder(const std::string& folder)
 
 // --- Reading -----------------------------------------------------------------
 
-JournalRead ReadJournal(const std::string& path, PointStore& points)
+JournalRead ReadJournal(const std::string& path, PointStore& points, JournalReadProgress* progress)
 {
     JournalRead read;
+    // After each megabyte: false, and the read Cancelled, once asked to stop.
+    const auto onward = [&](std::uint64_t bytes) {
+        if (progress == nullptr)
+            return true;
+        progress->bytes += bytes;
+        progress->points.store(points.ActivePoints().size(), std::memory_order_relaxed);
+        if (!progress->cancelled.load(std::memory_order_relaxed))
+            return true;
+        read.state = JournalRead::Cancelled;
+        return false;
+    };
     const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat info { };
     if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0)
@@ -266,6 +277,8 @@ JournalRead ReadJournal(const std::string& path, PointStore& points)
             return read;
         }
         left -= n;
+        if (!onward(n * sizeof(Point)))
+            return read;
     }
     if (checksum != header->pointsChecksum)
         return read;
@@ -281,6 +294,8 @@ JournalRead ReadJournal(const std::string& path, PointStore& points)
         const ssize_t got = ReadFull(file.Get(), bytes, chunkRecords * kRecordBytes);
         const std::size_t records = got > 0 ? static_cast<std::size_t>(got) / kRecordBytes : 0;
         more = records == chunkRecords;
+        if (!onward(records * kRecordBytes))
+            return read;
         for (std::size_t i = 0; i < records; ++i) {
             const unsigned char* record = bytes + i * kRecordBytes;
             const std::uint64_t next = Checksum(chain, record, 12);

@@ -28,6 +28,7 @@
 #include "exchange/file_result.h"
 #include "view/point_change.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,6 +79,7 @@ struct JournalRead {
         Damaged, // its header or snapshot does not check out, or it is no journal
         NoMemory, // the figure does not fit into memory now
         Missing, // cannot be opened
+        Cancelled, // the reader gave up; the journal is as it was
     };
     State state = Missing;
     // Where the records that check out end, and the chain there.
@@ -86,9 +88,16 @@ struct JournalRead {
     std::uint64_t snapshotBytes = 0;
 };
 
+// How far a read on another thread has come, and its stop.
+struct JournalReadProgress {
+    std::atomic<std::uint64_t> bytes = 0;
+    std::atomic<std::uint64_t> points = 0;
+    std::atomic<bool> cancelled = false; // looked at between megabytes
+};
+
 // Reads the figure that the journal at `path` holds into `points`, which
 // must be empty: the snapshot, then every record that checks out.
-JournalRead ReadJournal(const std::string& path, PointStore& points);
+JournalRead ReadJournal(const std::string& path, PointStore& points, JournalReadProgress* progress = nullptr);
 
 // The journals of instances that no longer run, newest first. The journal
 // of `ownId` is passed over, and so is every journal whose lock is held.
