@@ -249,7 +249,7 @@ private Q_SLOTS:
         QVERIFY(!Journals().isEmpty());
         QVERIFY(app.MainFrame()->close());
         QVERIFY(prompts.asked.isEmpty());
-        QCOMPARE(Journals(), QStringList()); // nothing to recover after a normal close
+        QTRY_COMPARE(Journals(), QStringList()); // nothing to recover after a normal close
     }
 
     // After a fault, the next start offers the figure once; what holds

@@ -302,7 +302,23 @@ TEST_F(JournalTest, OnlyDeadJournalsAreFoundAndAdoptedOnesRecordOn)
 
     own.Discard();
     alive.Discard();
+    own.WaitForThread();
+    alive.WaitForThread();
     EXPECT_TRUE(fs::is_empty(Folder())); // a normal close leaves nothing
+}
+
+// Closing right after a large Open: the rewrite under way gives up, and
+// nothing is left, its temporary file included.
+TEST_F(JournalTest, ADiscardDuringARewriteLeavesNothing)
+{
+    PointStore points;
+    ASSERT_TRUE(points.AppendPoints(Points(std::size_t{4} << 20, Point{3, 4})));
+    PointJournal journal;
+    ASSERT_TRUE(journal.Open(Folder()).Ok());
+    journal.Record(PointChange::ReplaceAll(points), points.ActivePoints());
+    journal.Discard();
+    journal.WaitForThread();
+    EXPECT_TRUE(fs::is_empty(Folder()));
 }
 
 TEST_F(JournalTest, DamagedJournalsAreMovedAsideAndEmptyOnesRemoved)

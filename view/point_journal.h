@@ -128,7 +128,8 @@ public:
     // as they are until WaitForPin returns; empty when none.
     std::span<const Point> Pinned() const;
     void WaitForPin();
-    // Until a rewrite under way has replaced the file.
+    // Until a rewrite under way has replaced the file, or a discarded
+    // journal is gone.
     void WaitForThread();
 
     // Makes `found` this instance's journal. `read` is what ReadJournal
@@ -137,7 +138,8 @@ public:
 
     // Everything recorded so far is on disk when this returns.
     void Sync();
-    // A normal close: the journal and its lock are removed.
+    // A normal close: the journal and its lock are removed, on a thread
+    // that the destructor waits for.
     void Discard();
 
     // Why the journal stopped recording; Ok while it records.
@@ -179,7 +181,9 @@ private:
     bool m_oldStaysValid = false;
     std::span<const Point> m_pinned;
     std::deque<Pending> m_queued; // recorded while the rewrite runs
+    std::atomic<bool> m_discarding = false;
     std::thread m_thread;
+    std::thread m_removal; // of a discarded journal
 };
 
 } // namespace kav
