@@ -4,7 +4,8 @@
 #
 #   walk.sh POINTS_FILE [OUT_DIR]
 #
-# KAV=path/to/kav (default build-rel/kav), GDB_AFTER_MS=n attaches gdb to a
+# KAV=path/to/kav (default build/release/kav, from `make bench-build` and
+# `cmake --build build/release --target kav`), GDB_AFTER_MS=n attaches gdb to a
 # stall longer than n ms (the stall then lasts longer than it would),
 # PERF=1 runs kav under perf record with monotonic timestamps, SHOTS=0
 # takes no screenshots.
@@ -14,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 points=${1:?points file}
 out=${2:-$(mktemp -d /tmp/kav_walk.XXXXXX)}
-kav=${KAV:-$repo/build-rel/kav}
+kav=${KAV:-$repo/build/release/kav}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 log=$out/walk.log
