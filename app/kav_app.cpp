@@ -4,6 +4,7 @@
 #include "app/memory_limit.h"
 #include "app/termination_signals.h"
 #include "exchange/file_errors.h"
+#include "exchange/file_worker.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 #include "view/point_journal.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +22,6 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 #include <QTranslator>
 
@@ -235,35 +234,48 @@ void CKavApp::OfferRecovery()
     }
 }
 
+namespace {
+
+// Reads a dead instance's journal on a thread of its own, as the loader
+// reads a file.
+class JournalReader final : public FileWorker {
+public:
+    JournalReader(std::string path, PointStore& points)
+        : m_path(std::move(path))
+        , m_points(points)
+    {
+        Start([this] { m_read = ReadJournal(m_path, m_points, {&m_cancelled, &m_bytesRead, &m_pointsRead}); });
+    }
+    ~JournalReader() { Finish(); }
+
+    std::pair<qint64, qint64> Counts() const { return {m_bytesRead, m_pointsRead}; }
+    // Once it has ended.
+    const JournalRead& Read() const { return m_read; }
+
+private:
+    std::string m_path;
+    PointStore& m_points;
+    std::atomic<std::int64_t> m_bytesRead = 0;
+    std::atomic<std::int64_t> m_pointsRead = 0;
+    JournalRead m_read;
+};
+
+} // namespace
+
 // A figure of a hundred million points takes a second to read: it is read
 // on a thread while the window repaints, with the progress and Anuluj
 // shown after a moment, and the view takes no command meanwhile.
 JournalRead CKavApp::ReadAside(const std::string& path, PointStore& points)
 {
-    JournalRead read;
-    JournalReadProgress progress;
-    const std::unique_ptr<QThread> reader(QThread::create([&] { read = ReadJournal(path, points, &progress); }));
-    reader->start();
     CKavView* view = m_frame->View();
     view->SetBusy(true);
-    std::unique_ptr<CProgress> shown = m_prompts.StartProgress(m_frame.get(), ProgressWork::Loading,
-                                                               ui::kRecoveryReadingText,
-                                                               QFileInfo(QFile::decodeName(path.c_str())).size());
-    constexpr int kStepMs = 20;
-    const bool visible = m_frame->isVisible();
-    while (!reader->wait(QDeadlineTimer(kStepMs))) {
-        if (!shown)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        const bool closed = visible && !m_frame->isVisible();
-        if (closed
-            || (shown
-                && !shown->Update(static_cast<qint64>(progress.bytes.load()), static_cast<qint64>(progress.points.load())))) {
-            progress.cancelled = true;
-            shown.reset();
-        }
-    }
+    JournalReader reader(path, points);
+    const bool shown = m_frame->isVisible();
+    reader.WaitShowing(m_prompts.StartProgress(m_frame.get(), ProgressWork::Loading, ui::kRecoveryReadingText,
+                                               QFileInfo(QFile::decodeName(path.c_str())).size()),
+                       [&] { return reader.Counts(); }, [&] { return shown && !m_frame->isVisible(); });
     view->SetBusy(false);
-    return read;
+    return reader.Read();
 }
 
 QStringList CKavApp::RecentFiles()

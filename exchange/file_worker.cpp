@@ -1,5 +1,8 @@
 #include "exchange/file_worker.h"
 
+#include "view/user_prompts.h"
+
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
 
@@ -29,6 +32,27 @@ void FileWorker::Finish()
 bool FileWorker::Wait(int milliseconds)
 {
     return !m_thread || m_thread->wait(QDeadlineTimer(milliseconds));
+}
+
+bool FileWorker::WaitShowing(std::unique_ptr<CProgress> progress, const Counts& counts,
+                             const std::function<bool()>& stop)
+{
+    // How often the window repaints and the user may cancel.
+    constexpr int kStepMs = 20;
+    bool cancelled = false;
+    while (!Wait(kStepMs)) {
+        if (!progress)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (cancelled)
+            continue;
+        const auto [bytes, points] = counts();
+        if ((stop && stop()) || (progress && !progress->Update(bytes, points))) {
+            Cancel();
+            cancelled = true;
+            progress.reset();
+        }
+    }
+    return cancelled;
 }
 
 } // namespace kav

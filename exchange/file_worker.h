@@ -1,12 +1,17 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QThread;
 
 namespace kav {
+
+class CProgress;
 
 // A file job on a thread of its own, which the owner waits for in short
 // steps and may cancel at any time: the loader and the saver.
@@ -18,6 +23,15 @@ public:
     // True once the job has ended; waits up to `milliseconds` for that.
     bool Wait(int milliseconds);
     void Cancel() { m_cancelled = true; }
+
+    // The bytes and the points done so far, for the progress.
+    using Counts = std::function<std::pair<qint64, qint64>()>;
+    // Waits for the job's end in short steps, the window repainting
+    // meanwhile. After each step `progress`, when there is one, shows
+    // `counts()`; its Anuluj, or `stop()` turning true, cancels the job,
+    // whose end is still waited for. True when it was cancelled.
+    bool WaitShowing(std::unique_ptr<CProgress> progress, const Counts& counts,
+                     const std::function<bool()>& stop = {});
 
 protected:
     FileWorker();

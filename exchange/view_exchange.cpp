@@ -23,8 +23,8 @@ namespace kav {
 
 namespace {
 
-// How often a load in progress lets the window repaint and the user cancel.
-constexpr int kProgressStepMs = 20;
+// How often a drop that came during a command looks whether it has ended.
+constexpr int kDropRetryMs = 20;
 
 } // namespace
 
@@ -49,19 +49,9 @@ void CKavView::OnPointsSave()
     // for; a stalled pipe still ends at the stall limit.
     const std::span<const Point> points = m_store.ActivePoints();
     PointSaver saver(QFile::encodeName(path), points, *format);
-    std::unique_ptr<CProgress> progress
-        = m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size()));
-    bool cancelled = false;
-    while (!saver.Wait(kProgressStepMs)) {
-        if (!progress)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        else if (!progress->Update(saver.BytesWritten(), saver.PointsWritten())) {
-            saver.Cancel();
-            cancelled = true;
-            progress.reset();
-        }
-    }
-    progress.reset();
+    const bool cancelled = saver.WaitShowing(
+        m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())),
+        [&] { return std::pair<qint64, qint64>(saver.BytesWritten(), saver.PointsWritten()); });
     const FileResult saved = saver.Result();
     if (!saved.Ok() && !(cancelled && saved.error == ECANCELED))
         m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(saved)),
@@ -117,7 +107,7 @@ void CKavView::dropEvent(QDropEvent* event)
 void CKavView::OpenFile(const QByteArray& path)
 {
     if (m_busy) {
-        QTimer::singleShot(kProgressStepMs, this, [this, path] { OpenFile(path); });
+        QTimer::singleShot(kDropRetryMs, this, [this, path] { OpenFile(path); });
         return;
     }
     const QScopedValueRollback busy(m_busy, true);
@@ -144,20 +134,13 @@ void CKavView::OpenPoints(const QByteArray& path)
     // the points as they were.
     const qint64 size = file.KnownSize();
     PointLoader loader(std::move(file), m_store.Reallocator());
-    std::unique_ptr<CProgress> progress = m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size);
-    const bool shown = window()->isVisible();
     // Events are handled while the load runs, so that the window repaints
-    // and can be closed; every command waits for the load to end.
-    while (!loader.Wait(kProgressStepMs)) {
-        if (!progress)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        const bool closed = shown && !window()->isVisible();
-        if (closed || (progress && !progress->Update(loader.BytesRead(), loader.PointsFound()))) {
-            loader.Cancel();
-            progress.reset();
-        }
-    }
-    progress.reset();
+    // and can be closed, which cancels it; every command waits for it.
+    const bool shown = window()->isVisible();
+    loader.WaitShowing(
+        m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size),
+        [&] { return std::pair<qint64, qint64>(loader.BytesRead(), loader.PointsFound()); },
+        [&] { return shown && !window()->isVisible(); });
 
     switch (loader.Status()) {
     case LoadStatus::Cancelled:

@@ -234,16 +234,16 @@ void SyncFolder(const std::string& folder)
 
 // --- Reading -----------------------------------------------------------------
 
-JournalRead ReadJournal(const std::string& path, PointStore& points, JournalReadProgress* progress)
+JournalRead ReadJournal(const std::string& path, PointStore& points, const JournalReadControl& control)
 {
     JournalRead read;
     // After each megabyte: false, and the read Cancelled, once asked to stop.
     const auto onward = [&](std::uint64_t bytes) {
-        if (progress == nullptr)
-            return true;
-        progress->bytes += bytes;
-        progress->points.store(points.ActivePoints().size(), std::memory_order_relaxed);
-        if (!progress->cancelled.load(std::memory_order_relaxed))
+        if (control.bytesRead != nullptr)
+            *control.bytesRead += static_cast<std::int64_t>(bytes);
+        if (control.pointsRead != nullptr)
+            *control.pointsRead = static_cast<std::int64_t>(points.ActivePoints().size());
+        if (control.cancelled == nullptr || !control.cancelled->load(std::memory_order_relaxed))
             return true;
         read.state = JournalRead::Cancelled;
         return false;

@@ -88,16 +88,17 @@ struct JournalRead {
     std::uint64_t snapshotBytes = 0;
 };
 
-// How far a read on another thread has come, and its stop.
-struct JournalReadProgress {
-    std::atomic<std::uint64_t> bytes = 0;
-    std::atomic<std::uint64_t> points = 0;
-    std::atomic<bool> cancelled = false; // looked at between megabytes
+// What a read on another thread shares with its owner: a cancel, looked
+// at between megabytes, and the progress so far. Any may be null.
+struct JournalReadControl {
+    const std::atomic<bool>* cancelled = nullptr;
+    std::atomic<std::int64_t>* bytesRead = nullptr;
+    std::atomic<std::int64_t>* pointsRead = nullptr;
 };
 
 // Reads the figure that the journal at `path` holds into `points`, which
 // must be empty: the snapshot, then every record that checks out.
-JournalRead ReadJournal(const std::string& path, PointStore& points, JournalReadProgress* progress = nullptr);
+JournalRead ReadJournal(const std::string& path, PointStore& points, const JournalReadControl& control = {});
 
 // The journals of instances that no longer run, newest first. The journal
 // of `ownId` is passed over, and so is every journal whose lock is held.
