@@ -164,7 +164,7 @@ void BM_ListingIndex(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_ListingIndex)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListingIndex)->Apply(kav::bench::AtEverySize)->Unit(benchmark::kMillisecond);
 
 // The blocks' bounds of a whole figure, the first thing the index worker
 // does after a load: how long a click may wait for them.

@@ -2,6 +2,8 @@
 
 #include "view/point_store.h"
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,5 +24,12 @@ std::vector<Point> RandomWalk(std::size_t count, int width, int height, std::uin
 std::size_t FileSize(const std::string& path);
 
 std::string TempPath(const std::string& name);
+
+// The sizes a benchmark of the figure runs at: 1M, 10M and 100M points,
+// the last in `make bench-large`. For Benchmark::Apply.
+inline void AtEverySize(benchmark::internal::Benchmark* b)
+{
+    b->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000);
+}
 
 } // namespace kav::bench

@@ -127,7 +127,7 @@ void BM_Click(benchmark::State& state)
 }
 // Without the index, which only the event loop builds: the walk of every
 // point. 100M runs in `make bench-large`.
-BENCHMARK(BM_Click)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Click)->Apply(kav::bench::AtEverySize)->Unit(benchmark::kMicrosecond);
 
 // A file of `count` random pairs below 4000, written once.
 std::string PointFile(std::size_t count)
@@ -208,11 +208,8 @@ void BM_ClickAfterLoad(benchmark::State& state)
 {
     ClickAfterLoad(state, RunUntilIdle);
 }
-// 100M runs in `make bench-large`.
 BENCHMARK(BM_ClickAfterLoad)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Arg(100'000'000)
+    ->Apply(kav::bench::AtEverySize)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
@@ -228,7 +225,6 @@ void BM_ClickDuringIndex(benchmark::State& state)
         } while (state.range(1) == 1 && !view.PictureComplete());
     });
 }
-// 100M runs in `make bench-large`.
 BENCHMARK(BM_ClickDuringIndex)
     ->ArgsProduct({{10'000'000, 100'000'000}, {0, 1}})
     ->UseManualTime()
@@ -263,11 +259,8 @@ void BM_ReplaceCommand(benchmark::State& state)
     }
     state.counters["peak_rss_gib"] = peak / (1024.0 * 1024.0 * 1024.0);
 }
-// 100M runs in `make bench-large`.
 BENCHMARK(BM_ReplaceCommand)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Arg(100'000'000)
+    ->Apply(kav::bench::AtEverySize)
     ->UseRealTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
@@ -288,9 +281,7 @@ void BM_OpenCommand(benchmark::State& state)
 }
 // The file is read on a thread of its own: wall time is what the user waits.
 BENCHMARK(BM_OpenCommand)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Arg(100'000'000)
+    ->Apply(kav::bench::AtEverySize)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
@@ -350,9 +341,7 @@ void BM_SaveCommand(benchmark::State& state)
 // The file is written on a thread of its own: wall time is what the user
 // waits, up to the renamed file on disk. 100M runs in `make bench-large`.
 BENCHMARK(BM_SaveCommand)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Arg(100'000'000)
+    ->Apply(kav::bench::AtEverySize)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
@@ -376,9 +365,7 @@ void BM_SaveBlocking(benchmark::State& state)
     QFile::remove(prompts.path);
 }
 BENCHMARK(BM_SaveBlocking)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Arg(100'000'000)
+    ->Apply(kav::bench::AtEverySize)
     ->UseManualTime()
     ->Iterations(40) // each waits a progress step, which the manual time leaves out
     ->Unit(benchmark::kMillisecond);
@@ -397,8 +384,7 @@ void BM_ShowListing(benchmark::State& state)
     state.counters["listing_chars"] = static_cast<double>(listing.Size());
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-// 100M runs only in `make bench-large`.
-BENCHMARK(BM_ShowListing)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowListing)->Apply(kav::bench::AtEverySize)->Unit(benchmark::kMillisecond);
 
 // A view of `count` points from a random walk, kept clear of the band
 // along the top and left edges where the click benchmarks click, drawn and
@@ -473,8 +459,7 @@ void BM_UndoPaint(benchmark::State& state)
         while (!ready.view.PictureComplete());
     }
 }
-// 100M runs in `make bench-large`.
-BENCHMARK(BM_UndoPaint)->Arg(1'000'000)->Arg(10'000'000)->Arg(100'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoPaint)->Apply(kav::bench::AtEverySize)->Unit(benchmark::kMillisecond);
 
 // From the start of an instance to the figure of a dead one's journal on
 // screen: the journal found, read, adopted, and the picture complete.
