@@ -29,16 +29,10 @@ void Store(std::uint32_t& slot, std::uint32_t index)
     std::atomic_ref<std::uint32_t>(slot).store(index, std::memory_order_relaxed);
 }
 
-// A big table is freed on a thread of its own: unmapping hundreds of
-// megabytes takes longer than a frame.
 void Release(std::vector<std::uint32_t>&& slots)
 {
-    constexpr std::size_t kAsideSlots = std::size_t{16} << 20;
-    if (slots.size() < kAsideSlots) {
-        std::vector<std::uint32_t>().swap(slots);
-        return;
-    }
-    std::thread([old = std::move(slots)] {}).detach();
+    const std::size_t bytes = slots.size() * sizeof(std::uint32_t);
+    ReleaseAside(std::move(slots), bytes);
 }
 
 } // namespace

@@ -18,10 +18,8 @@ constexpr std::int64_t kMaxCapacity = std::numeric_limits<std::int32_t>::max();
 
 void ReleaseAside(PointBuffer buffer)
 {
-    constexpr std::size_t kAsideBytes = std::size_t{64} << 20;
-    if (PointArrayBytes(buffer.get()) < kAsideBytes)
-        return;
-    std::thread([old = std::move(buffer)] {}).detach();
+    const std::size_t bytes = PointArrayBytes(buffer.get());
+    ReleaseAside(std::move(buffer), bytes);
 }
 
 PointStore::PointStore(PointReallocator reallocate)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <thread>
 
 namespace kav {
 
@@ -22,8 +23,15 @@ struct PointBufferDeleter {
 };
 using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
 
-// Frees a large buffer on a thread of its own, a small one at once:
-// unmapping hundreds of megabytes takes longer than a frame.
+// Frees what `owner` holds, `bytes` of it, on a thread of its own when it
+// is large, at once when not: unmapping hundreds of megabytes takes longer
+// than a frame. Point buffers and the join index's tables go this way.
+template <class Owner> void ReleaseAside(Owner owner, std::size_t bytes)
+{
+    constexpr std::size_t kAsideBytes = std::size_t{64} << 20;
+    if (bytes >= kAsideBytes)
+        std::thread([old = std::move(owner)] {}).detach();
+}
 void ReleaseAside(PointBuffer buffer);
 
 // The view's points in click order, kept in two buffers that take turns:
