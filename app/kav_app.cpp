@@ -209,6 +209,10 @@ void CKavApp::OfferRecovery()
         const JournalRead read = ReadAside(found.JournalPath(), *points);
         if (read.state == JournalRead::Cancelled)
             return; // asked again at the next start
+        if (read.state == JournalRead::NoMemory) {
+            m_frame->GetStatusBar()->showMessage(ui::kRecoveryNoMemoryText);
+            return; // likewise
+        }
         if (read.state == JournalRead::Damaged)
             found.MoveAside();
         if (read.state == JournalRead::Empty)

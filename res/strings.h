@@ -105,6 +105,8 @@ inline const QString kRecoverText
     = QStringLiteral("Program zakończył pracę nieoczekiwanie (%1). Przywrócić narysowane punkty (%2)?");
 inline const QString kRecoverCaption = QStringLiteral("Przywrócić?");
 inline const QString kRecoveryReadingText = QStringLiteral("Odczytywanie punktów sprzed awarii...");
+inline const QString kRecoveryNoMemoryText = QStringLiteral(
+    "Rysunek sprzed awarii nie mieści się teraz w pamięci. Zostanie zaproponowany przy następnym uruchomieniu.");
 inline const QString kRecoveryUnavailableText = QStringLiteral("Przywracanie rysunku po awarii jest niedostępne. %1");
 
 // File errors: %1 is the file, %2 the reason.

@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <fcntl.h>
@@ -325,26 +326,44 @@ private Q_SLOTS:
         QCOMPARE(again.Kinds(), kind == "two" ? QStringList{QStringLiteral("question")} : QStringList());
     }
 
-    // A large figure is read on a thread, with its progress shown; Anuluj
-    // asks nothing and keeps the journal for the next start.
-    void cancellingTheReadKeepsTheJournal()
+    // A large figure is read on a thread, with its progress shown. Anuluj,
+    // or a figure too large for the memory there is now, asks nothing and
+    // keeps the journal for the next start; the latter is told.
+    void aJournalNotReadNowIsKept_data()
     {
+        QTest::addColumn<std::size_t>("points");
+        QTest::addColumn<QByteArray>("memoryMb"); // the stand-in for what is available
+        QTest::addColumn<int>("cancelAfter");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("Anuluj") << (std::size_t{8} << 20) << QByteArray() << 0 << QString();
+        QTest::newRow("too large for memory")
+            << (std::size_t{1} << 20) << QByteArray("259") << -1 << kav::ui::kRecoveryNoMemoryText;
+    }
+    void aJournalNotReadNowIsKept()
+    {
+        QFETCH(std::size_t, points);
+        QFETCH(QByteArray, memoryMb);
+        QFETCH(int, cancelAfter);
+        QFETCH(QString, told);
         {
             kav::PointJournal dead;
             QVERIFY(dead.Open(Folder()).Ok());
-            kav::PointStore points;
-            QVERIFY(points.AppendPoints(std::vector<kav::Point>(std::size_t{8} << 20, kav::Point{7, 7})));
-            dead.Record(kav::PointChange::ReplaceAll(points), points.ActivePoints());
+            kav::PointStore figure;
+            QVERIFY(figure.AppendPoints(std::vector<kav::Point>(points, kav::Point{7, 7})));
+            dead.Record(kav::PointChange::ReplaceAll(figure), figure.ActivePoints());
             dead.WaitForThread();
         } // ends without Discard, as a crash would
+        if (!memoryMb.isEmpty())
+            qputenv("KAV_MEMORY_AVAILABLE_MB", memoryMb);
+        const auto unset = qScopeGuard([] { qunsetenv("KAV_MEMORY_AVAILABLE_MB"); });
         ScriptedPrompts prompts;
-        prompts.cancelProgressAfter = 0;
+        prompts.cancelProgressAfter = cancelAfter;
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
         QTest::qWait(50);
         QCOMPARE(prompts.progressText, kav::ui::kRecoveryReadingText);
-        QCOMPARE(prompts.progressUpdates, 1);
         QCOMPARE(prompts.Kinds(), QStringList());
+        QCOMPARE(app.MainFrame()->GetStatusBar()->currentMessage(), told);
         QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty());
         QCOMPARE(Journals().size(), 4); // its own journal and lock, and the dead instance's
     }
