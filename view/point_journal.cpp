@@ -267,16 +267,19 @@ JournalRead ReadJournal(const std::string& path, PointStore& points, const Journ
 
     std::vector<Point> chunk(kChunkBytes / sizeof(Point));
     std::uint64_t checksum = 0;
-    for (std::uint64_t left = header->count; left > 0;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-        if (ReadFull(file.Get(), chunk.data(), n * sizeof(Point)) != static_cast<ssize_t>(n * sizeof(Point)))
+    // The snapshot goes straight into the store, which is thrown away when
+    // it does not check out.
+    const std::span<Point> snapshot = points.AppendRoom(static_cast<std::size_t>(header->count));
+    if (snapshot.size() != header->count) {
+        read.state = JournalRead::NoMemory;
+        return read;
+    }
+    for (std::size_t at = 0; at < snapshot.size();) {
+        const std::size_t n = std::min(snapshot.size() - at, chunk.size());
+        if (ReadFull(file.Get(), snapshot.data() + at, n * sizeof(Point)) != static_cast<ssize_t>(n * sizeof(Point)))
             return read;
-        checksum = Checksum(checksum, chunk.data(), n * sizeof(Point));
-        if (!points.AppendPoints(std::span<const Point>(chunk.data(), n))) {
-            read.state = JournalRead::NoMemory;
-            return read;
-        }
-        left -= n;
+        checksum = Checksum(checksum, snapshot.data() + at, n * sizeof(Point));
+        at += n;
         if (!onward(n * sizeof(Point)))
             return read;
     }
