@@ -110,15 +110,10 @@ bool CKavView::Apply(const PointChange& change)
             return false;
         break;
     }
-    if (change.donor) {
-        // What the donor still holds, this store's old buffers or its own
-        // copied points, may be hundreds of megabytes.
-        PointStore& donor = *change.donor;
-        ReleaseAside(std::move(donor.m_pointsA));
-        ReleaseAside(std::move(donor.m_pointsB));
-        donor.m_countA = donor.m_countB = 0;
-        donor.m_capacityA = donor.m_capacityB = 0;
-    }
+    // What the donor still holds, this store's old buffers or its own
+    // copied points, may be hundreds of megabytes.
+    if (change.donor)
+        change.donor->DropAside();
     WakeIdle();
     setAccessibleDescription(ui::kViewDescription.arg(m_store.ActivePoints().size()));
     if (m_journal) {

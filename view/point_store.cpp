@@ -22,6 +22,14 @@ void ReleaseAside(PointBuffer buffer)
     ReleaseAside(std::move(buffer), bytes);
 }
 
+void PointStore::DropAside()
+{
+    ReleaseAside(std::move(m_pointsA));
+    ReleaseAside(std::move(m_pointsB));
+    m_countA = m_countB = 0;
+    m_capacityA = m_capacityB = 0;
+}
+
 PointStore::PointStore(PointReallocator reallocate)
     : m_pointsA(reallocate(nullptr, kInitialCapacity))
     , m_reallocate(reallocate)

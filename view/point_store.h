@@ -92,6 +92,9 @@ public:
 
     void RemoveLastPoint();
     void ClearPoints();
+    // Drops the points and the buffers, large ones on a thread of their
+    // own; the store then refuses further points, as a donor does.
+    void DropAside();
 
     // The store's state, readable under the names the design gives it.
     PointBuffer m_pointsA;
