@@ -248,19 +248,16 @@ public:
         : m_path(std::move(path))
         , m_points(points)
     {
-        Start([this] { m_read = ReadJournal(m_path, m_points, {&m_cancelled, &m_bytesRead, &m_pointsRead}); });
+        Start([this] { m_read = ReadJournal(m_path, m_points, Control()); });
     }
     ~JournalReader() { Finish(); }
 
-    std::pair<qint64, qint64> Counts() const { return {m_bytesRead, m_pointsRead}; }
     // Once it has ended.
     const JournalRead& Read() const { return m_read; }
 
 private:
     std::string m_path;
     PointStore& m_points;
-    std::atomic<std::int64_t> m_bytesRead = 0;
-    std::atomic<std::int64_t> m_pointsRead = 0;
     JournalRead m_read;
 };
 
@@ -277,7 +274,7 @@ JournalRead CKavApp::ReadAside(const std::string& path, PointStore& points)
     const bool shown = m_frame->isVisible();
     reader.WaitShowing(m_prompts.StartProgress(m_frame.get(), ProgressWork::Loading, ui::kRecoveryReadingText,
                                                QFileInfo(QFile::decodeName(path.c_str())).size()),
-                       [&] { return reader.Counts(); }, [&] { return shown && !m_frame->isVisible(); });
+                       [&] { return shown && !m_frame->isVisible(); });
     view->SetBusy(false);
     return reader.Read();
 }

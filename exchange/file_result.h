@@ -4,6 +4,7 @@
 // the step that gave it. The Polish reason is made from it only where the
 // user is told (file_errors.h).
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 
@@ -34,6 +35,16 @@ struct [[nodiscard]] FileResult {
     // Whether the file was being read, which decides how a permission
     // problem is put.
     bool Reading() const { return step == FileStep::OpenForReading || step == FileStep::Read; }
+};
+
+// What a file job on another thread shares with its owner: a cancel, looked
+// at between blocks, and the bytes and points done so far. Any may be null.
+struct FileJobControl {
+    const std::atomic<bool>* cancelled = nullptr;
+    std::atomic<std::int64_t>* bytes = nullptr;
+    std::atomic<std::int64_t>* points = nullptr;
+
+    bool Cancelled() const { return cancelled != nullptr && cancelled->load(std::memory_order_relaxed); }
 };
 
 } // namespace kav

@@ -34,8 +34,7 @@ bool FileWorker::Wait(int milliseconds)
     return !m_thread || m_thread->wait(QDeadlineTimer(milliseconds));
 }
 
-bool FileWorker::WaitShowing(std::unique_ptr<CProgress> progress, const Counts& counts,
-                             const std::function<bool()>& stop)
+bool FileWorker::WaitShowing(std::unique_ptr<CProgress> progress, const std::function<bool()>& stop)
 {
     // How often the window repaints and the user may cancel.
     constexpr int kStepMs = 20;
@@ -45,8 +44,7 @@ bool FileWorker::WaitShowing(std::unique_ptr<CProgress> progress, const Counts& 
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         if (cancelled)
             continue;
-        const auto [bytes, points] = counts();
-        if ((stop && stop()) || (progress && !progress->Update(bytes, points))) {
+        if ((stop && stop()) || (progress && !progress->Update(DoneBytes(), DonePoints()))) {
             Cancel();
             cancelled = true;
             progress.reset();

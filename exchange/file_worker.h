@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QtGlobal>
+#include "exchange/file_result.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <utility>
 
 class QThread;
 
@@ -24,14 +24,15 @@ public:
     bool Wait(int milliseconds);
     void Cancel() { m_cancelled = true; }
 
-    // The bytes and the points done so far, for the progress.
-    using Counts = std::function<std::pair<qint64, qint64>()>;
+    // The bytes and the points done so far, while it runs.
+    std::int64_t DoneBytes() const { return m_doneBytes; }
+    std::int64_t DonePoints() const { return m_donePoints; }
+
     // Waits for the job's end in short steps, the window repainting
-    // meanwhile. After each step `progress`, when there is one, shows
-    // `counts()`; its Anuluj, or `stop()` turning true, cancels the job,
-    // whose end is still waited for. True when it was cancelled.
-    bool WaitShowing(std::unique_ptr<CProgress> progress, const Counts& counts,
-                     const std::function<bool()>& stop = {});
+    // meanwhile. After each step `progress`, when there is one, shows the
+    // counts; its Anuluj, or `stop()` turning true, cancels the job, whose
+    // end is still waited for. True when it was cancelled.
+    bool WaitShowing(std::unique_ptr<CProgress> progress, const std::function<bool()>& stop = {});
 
 protected:
     FileWorker();
@@ -42,7 +43,12 @@ protected:
     // derived destructor, since the job uses the derived members.
     void Finish();
 
+    // For the job: its cancel and its counts.
+    FileJobControl Control() { return {&m_cancelled, &m_doneBytes, &m_donePoints}; }
+
     std::atomic<bool> m_cancelled = false;
+    std::atomic<std::int64_t> m_doneBytes = 0;
+    std::atomic<std::int64_t> m_donePoints = 0;
 
 private:
     std::unique_ptr<QThread> m_thread;

@@ -32,7 +32,7 @@ constexpr std::size_t kPointsPerBlock = std::size_t{1} << 20;
 // The writer fills large blocks itself, so they go straight to write().
 class FdStreamBuf final : public std::streambuf {
 public:
-    FdStreamBuf(int fd, const WriteControl& control)
+    FdStreamBuf(int fd, const FileJobControl& control)
         : m_fd(fd)
         , m_control(control)
     {
@@ -51,8 +51,8 @@ protected:
             const ssize_t written = ::write(m_fd, data + done, static_cast<std::size_t>(size - done));
             if (written >= 0) {
                 done += written;
-                if (m_control.bytesWritten != nullptr)
-                    *m_control.bytesWritten += written;
+                if (m_control.bytes != nullptr)
+                    *m_control.bytes += written;
             } else if (errno == EAGAIN)
                 WaitForRoom();
             else if (errno != EINTR)
@@ -88,7 +88,7 @@ private:
     }
 
     int m_fd;
-    const WriteControl& m_control;
+    const FileJobControl& m_control;
     int m_error = 0;
 };
 
@@ -102,7 +102,7 @@ int CurrentUmask()
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
 FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
-                        const WriteControl& control)
+                        const FileJobControl& control)
 {
     FileHandle file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
@@ -242,7 +242,7 @@ FileResult OpenForReading(const QByteArray& path, FileHandle& file)
     return {};
 }
 
-FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format, const WriteControl& control)
+FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
 {
     FdStreamBuf buffer(fd, control);
     std::ostream out(&buffer);
@@ -256,8 +256,8 @@ FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat
             out.put(format.m_sepY);
         ok = WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format);
         done += count;
-        if (control.pointsWritten != nullptr)
-            *control.pointsWritten = static_cast<std::int64_t>(done);
+        if (control.points != nullptr)
+            *control.points = static_cast<std::int64_t>(done);
     }
     if (ok)
         return {};
@@ -272,7 +272,7 @@ const QByteArray& WriterTag()
 }
 
 FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
-                            const WriteControl& control)
+                            const FileJobControl& control)
 {
     struct stat info { };
     const bool exists = ::stat(path.constData(), &info) == 0;

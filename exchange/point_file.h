@@ -48,20 +48,10 @@ private:
 // refused with EISDIR. On failure `file` stays closed.
 FileResult OpenForReading(const QByteArray& path, FileHandle& file);
 
-// What a write on another thread shares with its owner: a cancel, seen
-// before every block and while waiting for room, and the progress so far.
-// Either may be null.
-struct WriteControl {
-    const std::atomic<bool>* cancelled = nullptr;
-    std::atomic<std::int64_t>* bytesWritten = nullptr;
-    std::atomic<std::int64_t>* pointsWritten = nullptr;
-
-    bool Cancelled() const { return cancelled != nullptr && *cancelled; }
-};
-
-// Writes the points as text to `fd`. A cancel ends it with ECANCELED.
+// Writes the points as text to `fd`. A cancel, seen before every block and
+// while waiting for room, ends it with ECANCELED.
 FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format,
-                         const WriteControl& control = {});
+                         const FileJobControl& control = {});
 
 // Saves the points to `path`. A regular file is replaced atomically: the new
 // one appears only complete and on disk, and after a failure the old one is
@@ -75,7 +65,7 @@ FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat
 // with ECANCELED and leaves the old file and no temporary one; a device or
 // a pipe keeps what it was given until then.
 FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
-                            const WriteControl& control = {});
+                            const FileJobControl& control = {});
 
 // What names this process's temporary files: the boot, the process id and
 // its start time, so that a later run can tell whether their writer lives.

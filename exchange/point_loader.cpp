@@ -83,8 +83,8 @@ void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
     ParallelScanOptions options;
     options.threads = threads;
     options.cancelled = &m_cancelled;
-    options.progress = &m_bytesRead;
-    options.pairsDone = &m_pointsFound;
+    options.progress = &m_doneBytes;
+    options.pairsDone = &m_donePoints;
     // Read where it lies in the page cache; a file system that cannot map
     // is read with copies.
     MappedFile mapped;
@@ -123,7 +123,7 @@ void PointLoader::RunStreaming()
     PointScanner scanner([this](std::span<const Point> pairs) {
         if (!m_points.AppendPoints(pairs))
             return false;
-        m_pointsFound += static_cast<std::int64_t>(pairs.size());
+        m_donePoints += static_cast<std::int64_t>(pairs.size());
         return true;
     });
     const std::span<char> buffer = scanner.Buffer();
@@ -148,7 +148,7 @@ void PointLoader::RunStreaming()
         }
         if (got == 0)
             break;
-        m_bytesRead += got;
+        m_doneBytes += got;
         if (!scanner.Feed(static_cast<std::size_t>(got))) {
             m_status = LoadStatus::TooMany;
             return;

@@ -29,9 +29,6 @@ public:
     // Cancels a load still running and waits for its thread.
     ~PointLoader();
 
-    // While it runs.
-    std::int64_t BytesRead() const { return m_bytesRead; }
-    std::int64_t PointsFound() const { return m_pointsFound; }
 
     // Once it has ended.
     LoadStatus Status() const { return m_status; }
@@ -48,8 +45,6 @@ private:
 
     FileHandle m_file;
     PointStore m_points;
-    std::atomic<std::int64_t> m_bytesRead = 0;
-    std::atomic<std::int64_t> m_pointsFound = 0;
     LoadStatus m_status = LoadStatus::Loaded;
     FileResult m_error;
 };

@@ -8,7 +8,7 @@ PointSaver::PointSaver(QByteArray path, std::span<const Point> points, const Sav
     , m_format(format)
 {
     Start([this] {
-        m_result = SavePointsToFile(m_path, m_points, m_format, {&m_cancelled, &m_bytesWritten, &m_pointsWritten});
+        m_result = SavePointsToFile(m_path, m_points, m_format, Control());
     });
 }
 

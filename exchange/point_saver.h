@@ -19,10 +19,6 @@ public:
     // Cancels a save still running and waits for its thread.
     ~PointSaver();
 
-    // While it runs.
-    std::int64_t BytesWritten() const { return m_bytesWritten; }
-    std::int64_t PointsWritten() const { return m_pointsWritten; }
-
     // Once it has ended: ECANCELED when a cancel came in time to keep the
     // old file.
     FileResult Result() const { return m_result; }
@@ -31,8 +27,6 @@ private:
     QByteArray m_path;
     std::span<const Point> m_points;
     SaveFormat m_format;
-    std::atomic<std::int64_t> m_bytesWritten = 0;
-    std::atomic<std::int64_t> m_pointsWritten = 0;
     FileResult m_result;
 };
 

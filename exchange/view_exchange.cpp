@@ -50,8 +50,7 @@ void CKavView::OnPointsSave()
     const std::span<const Point> points = m_store.ActivePoints();
     PointSaver saver(QFile::encodeName(path), points, *format);
     const bool cancelled = saver.WaitShowing(
-        m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())),
-        [&] { return std::pair<qint64, qint64>(saver.BytesWritten(), saver.PointsWritten()); });
+        m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())));
     const FileResult saved = saver.Result();
     if (!saved.Ok() && !(cancelled && saved.error == ECANCELED))
         m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(saved)),
@@ -137,10 +136,8 @@ void CKavView::OpenPoints(const QByteArray& path)
     // Events are handled while the load runs, so that the window repaints
     // and can be closed, which cancels it; every command waits for it.
     const bool shown = window()->isVisible();
-    loader.WaitShowing(
-        m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size),
-        [&] { return std::pair<qint64, qint64>(loader.BytesRead(), loader.PointsFound()); },
-        [&] { return shown && !window()->isVisible(); });
+    loader.WaitShowing(m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size),
+                       [&] { return shown && !window()->isVisible(); });
 
     switch (loader.Status()) {
     case LoadStatus::Cancelled:

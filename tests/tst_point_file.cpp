@@ -132,7 +132,7 @@ private Q_SLOTS:
         QVERIFY(loader.Wait(5000));
         QCOMPARE(int(loader.Status()), status);
         QCOMPARE(loader.Error().error, error);
-        QCOMPARE(loader.PointsFound(), points);
+        QCOMPARE(loader.DonePoints(), points);
         if (loader.Status() == LoadStatus::Loaded)
             QCOMPARE(std::vector<Point>(loader.Points().ActivePoints().begin(), loader.Points().ActivePoints().end()),
                      (std::vector<Point>{{1, 2}, {3, 4}, {5, 0}}));
@@ -170,8 +170,8 @@ private Q_SLOTS:
             return;
         const auto points = loader.Points().ActivePoints();
         QVERIFY(std::vector<Point>(points.begin(), points.end()) == expected);
-        QCOMPARE(loader.PointsFound(), qint64(expected.size()));
-        QCOMPARE(loader.BytesRead(), qint64(text.size()));
+        QCOMPARE(loader.DonePoints(), qint64(expected.size()));
+        QCOMPARE(loader.DoneBytes(), qint64(text.size()));
     }
 
     // A large file that another process cuts short while it loads is a read
@@ -183,7 +183,7 @@ private Q_SLOTS:
         const FileHandle writer(::open(path.constData(), O_RDWR));
         QCOMPARE(::ftruncate(writer.Get(), off_t{512} << 20), 0); // a hole: read as zero bytes, separators
         PointLoader loader(Opened(path), &kav::ReallocatePoints);
-        while (loader.BytesRead() == 0 && !loader.Wait(0))
+        while (loader.DoneBytes() == 0 && !loader.Wait(0))
             std::this_thread::yield();
         QCOMPARE(::ftruncate(writer.Get(), 4096), 0);
         QVERIFY(loader.Wait(20000));
@@ -328,7 +328,7 @@ private Q_SLOTS:
         const std::vector<Point> points(100000, Point{1234, 5678}); // far more than the pipe holds
         PointSaver saver(Path("fifo"), points, {});
         QVERIFY(!saver.Wait(300));
-        QVERIFY(saver.BytesWritten() > 0);
+        QVERIFY(saver.DoneBytes() > 0);
         saver.Cancel();
         QVERIFY2(saver.Wait(5000), "the cancel waits for the stall limit");
         QCOMPARE(saver.Result().error, ECANCELED);

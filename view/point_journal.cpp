@@ -234,16 +234,16 @@ void SyncFolder(const std::string& folder)
 
 // --- Reading -----------------------------------------------------------------
 
-JournalRead ReadJournal(const std::string& path, PointStore& points, const JournalReadControl& control)
+JournalRead ReadJournal(const std::string& path, PointStore& points, const FileJobControl& control)
 {
     JournalRead read;
     // After each megabyte: false, and the read Cancelled, once asked to stop.
     const auto onward = [&](std::uint64_t bytes) {
-        if (control.bytesRead != nullptr)
-            *control.bytesRead += static_cast<std::int64_t>(bytes);
-        if (control.pointsRead != nullptr)
-            *control.pointsRead = static_cast<std::int64_t>(points.ActivePoints().size());
-        if (control.cancelled == nullptr || !control.cancelled->load(std::memory_order_relaxed))
+        if (control.bytes != nullptr)
+            *control.bytes += static_cast<std::int64_t>(bytes);
+        if (control.points != nullptr)
+            *control.points = static_cast<std::int64_t>(points.ActivePoints().size());
+        if (!control.Cancelled())
             return true;
         read.state = JournalRead::Cancelled;
         return false;

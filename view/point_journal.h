@@ -88,17 +88,10 @@ struct JournalRead {
     std::uint64_t snapshotBytes = 0;
 };
 
-// What a read on another thread shares with its owner: a cancel, looked
-// at between megabytes, and the progress so far. Any may be null.
-struct JournalReadControl {
-    const std::atomic<bool>* cancelled = nullptr;
-    std::atomic<std::int64_t>* bytesRead = nullptr;
-    std::atomic<std::int64_t>* pointsRead = nullptr;
-};
-
 // Reads the figure that the journal at `path` holds into `points`, which
-// must be empty: the snapshot, then every record that checks out.
-JournalRead ReadJournal(const std::string& path, PointStore& points, const JournalReadControl& control = {});
+// must be empty: the snapshot, then every record that checks out. The
+// control's cancel is looked at between megabytes.
+JournalRead ReadJournal(const std::string& path, PointStore& points, const FileJobControl& control = {});
 
 // The journals of instances that no longer run, newest first. The journal
 // of `ownId` is passed over, and so is every journal whose lock is held.
