@@ -5,9 +5,9 @@
 #include "app/termination_signals.h"
 #include "exchange/file_errors.h"
 #include "exchange/file_worker.h"
+#include "exchange/point_journal.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
-#include "view/point_journal.h"
 #include "view/user_prompts.h"
 
 #include <QCoreApplication>
@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -54,7 +55,12 @@ CKavApp::CKavApp(CUserPrompts& prompts, QObject* parent)
 {
 }
 
-CKavApp::~CKavApp() = default;
+CKavApp::~CKavApp()
+{
+    // The window goes before the journal that its figure records into.
+    m_frame.reset();
+    m_journal.reset();
+}
 
 void CKavApp::SetUpApplication(QCoreApplication& app)
 {
@@ -161,38 +167,65 @@ PointJournal* CKavApp::Journal() const
     return m_journal && m_journal->IsOpen() ? m_journal.get() : nullptr;
 }
 
+void CKavApp::ShowRecoveryUnavailable(const FileResult& failure)
+{
+    m_frame->statusBar()->showMessage(ui::kRecoveryUnavailableText.arg(SystemErrorReason(failure)));
+}
+
 void CKavApp::StartJournal()
 {
     m_journal = std::make_unique<PointJournal>();
-    const auto unavailable = [this](const FileResult& failure) {
-        m_frame->GetStatusBar()->showMessage(ui::kRecoveryUnavailableText.arg(SystemErrorReason(failure)));
-    };
+    // Told once, from whichever thread met it; shown on this one.
+    m_journal->SetFailureHandler([this](FileResult failure) {
+        QMetaObject::invokeMethod(this, [this, failure] { ShowRecoveryUnavailable(failure); }, Qt::QueuedConnection);
+    });
     const FileResult opened = m_journal->Open(QFile::encodeName(JournalFolder()).toStdString());
     if (!opened.Ok()) {
-        unavailable(opened);
+        ShowRecoveryUnavailable(opened);
         return;
     }
-    m_frame->View()->SetJournal(m_journal.get());
-    connect(m_frame->View(), &CKavView::JournalFailed, this, unavailable);
-    // A new figure still being written goes to disk first, then everything
-    // the kernel has; the journal is kept for the next start.
-    const auto keep = [this] {
-        m_journal->WaitForThread();
-        m_journal->Sync();
-    };
-    m_signals = std::make_unique<CTerminationSignals>(keep);
-    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(gui, &QGuiApplication::commitDataRequest, this, [this, keep](QSessionManager&) {
-            m_sessionEnding = true;
-            keep();
-        });
+    PointDocument& document = m_frame->View()->Document();
+    document.SetObserver(PointDocument::Slot::Journal, m_journal.get());
+    document.AddReader(m_journal.get());
+    m_signals = std::make_unique<CTerminationSignals>([this] { KeepJournal(); });
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { OnCommitData(); });
+}
+
+// A new figure still being written goes to disk first, then everything the
+// kernel has; the journal is kept for the next start.
+void CKavApp::KeepJournal()
+{
+    m_journal->WaitForThread();
+    (void)m_journal->Sync(); // nobody is left to tell
+}
+
+void CKavApp::OnCommitData()
+{
+    m_sessionEnding = true;
+    KeepJournal();
+    // The desktop may cancel the logout, and it does not say so; the user
+    // doing anything in the window again means it goes on.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool CKavApp::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (m_sessionEnding
+        && (type == QEvent::KeyPress || type == QEvent::MouseButtonPress || type == QEvent::ShortcutOverride)) {
+        m_sessionEnding = false;
+        QCoreApplication::instance()->removeEventFilter(this);
     }
+    return QObject::eventFilter(watched, event);
 }
 
 void CKavApp::OnMainFrameClose()
 {
     if (m_journal && !m_sessionEnding) {
-        m_frame->View()->SetJournal(nullptr);
+        PointDocument& document = m_frame->View()->Document();
+        document.SetObserver(PointDocument::Slot::Journal, nullptr);
+        document.RemoveReader(m_journal.get());
         m_journal->Discard();
     }
 }
@@ -206,18 +239,18 @@ void CKavApp::OfferRecovery()
     // later start.
     for (FoundJournal& found : FindDeadJournals(QFile::encodeName(JournalFolder()).toStdString(), journal->Id())) {
         auto points = std::make_unique<PointStore>(&ReallocateWithinMemory);
-        const JournalRead read = ReadAside(found.JournalPath(), *points);
-        if (read.state == JournalRead::Cancelled)
+        const JournalRead read = ReadDeadJournal(found.JournalPath(), *points);
+        if (read.result.Cancelled())
             return; // asked again at the next start
-        if (read.state == JournalRead::NoMemory) {
-            m_frame->GetStatusBar()->showMessage(ui::kRecoveryNoMemoryText);
+        if (read.result.NoRoom()) {
+            m_frame->statusBar()->showMessage(ui::kRecoveryNoMemoryText);
             return; // likewise
         }
-        if (read.state == JournalRead::Damaged)
+        if (read.Damaged())
             found.MoveAside();
-        if (read.state == JournalRead::Empty)
+        else if (read.result.Ok() && !points->HasPoints())
             found.Remove();
-        if (read.state != JournalRead::Recovered)
+        if (!read.result.Ok() || !points->HasPoints())
             continue;
         const QLocale locale;
         const QString when = locale.toString(QDateTime::fromSecsSinceEpoch(found.Modified()),
@@ -229,9 +262,11 @@ void CKavApp::OfferRecovery()
             return;
         }
         if (view->Apply(PointChange::Recovered(*points))) {
-            if (!journal->Adopt(found, read, view->Store().ActivePoints()).Ok())
-                m_frame->GetStatusBar()->showMessage(
-                    ui::kRecoveryUnavailableText.arg(SystemErrorReason(journal->Failure())));
+            // Adopt's own result: the figure may be recorded anew when the
+            // old file cannot be taken over.
+            const FileResult adopted = journal->Adopt(found, read, view->Store().ActivePoints());
+            if (!adopted.Ok())
+                ShowRecoveryUnavailable(adopted);
             view->update();
         }
         return;
@@ -266,7 +301,7 @@ private:
 // A figure of a hundred million points takes a second to read: it is read
 // on a thread while the window repaints, with the progress and Anuluj
 // shown after a moment, and the view takes no command meanwhile.
-JournalRead CKavApp::ReadAside(const std::string& path, PointStore& points)
+JournalRead CKavApp::ReadDeadJournal(const std::string& path, PointStore& points)
 {
     CKavView* view = m_frame->View();
     view->SetBusy(true);

@@ -59,6 +59,12 @@ public:
     static QStringList RecentFiles();
 
     void OnAppAbout();
+    // The desktop's session is ending: the journal is kept, unless the user
+    // goes on working, which shows that the logout was cancelled.
+    void OnCommitData();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void AddToRecentFiles(const QString& path);
@@ -66,7 +72,9 @@ private:
     // Offers the figure of the newest journal that an instance no longer
     // running left behind.
     void OfferRecovery();
-    JournalRead ReadAside(const std::string& path, PointStore& points);
+    JournalRead ReadDeadJournal(const std::string& path, PointStore& points);
+    void KeepJournal();
+    void ShowRecoveryUnavailable(const FileResult& failure);
 
     CUserPrompts& m_prompts;
     CKavDoc m_doc;

@@ -64,11 +64,6 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-QStatusBar* CMainFrame::GetStatusBar() const
-{
-    return statusBar();
-}
-
 QLabel* CMainFrame::Pane(int indicatorId) const
 {
     switch (indicatorId) {
@@ -99,6 +94,7 @@ void CMainFrame::CreateActions()
     m_actExit = make(ui::kMenuExit, ui::ID_APP_EXIT, ui::kPromptExit);
     m_actShowCoords = make(ui::kMenuShowCoords, ui::ID_SHOW_COORDS, QString());
     m_actUndo = make(ui::kMenuUndo, ui::ID_UNDO_POINT, QString());
+    m_actRedo = make(ui::kMenuRedo, ui::ID_REDO_POINT, QString());
     m_actAbout = make(ui::kMenuAbout, ui::ID_APP_ABOUT, ui::kPromptAbout);
     // The platform's usual keys; they trigger the same actions as the menu.
     m_actNew->setShortcuts(QKeySequence::New);
@@ -109,6 +105,15 @@ void CMainFrame::CreateActions()
     const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
     m_actExit->setShortcuts(quit.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit);
     m_actUndo->setShortcuts(QKeySequence::Undo);
+    // Ctrl+Shift+Z everywhere, and the platform's own key where it has
+    // another (Ctrl+Y on Windows).
+    QList<QKeySequence> redo{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)};
+    for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Redo)) {
+        if (!redo.contains(key))
+            redo.append(key);
+    }
+    m_actRedo->setShortcuts(redo);
+    addAction(m_actRedo); // its keys work without a menu entry
 }
 
 void CMainFrame::CreateMenus()
@@ -152,6 +157,7 @@ void CMainFrame::DispatchTable()
     connect(m_actOpen, &QAction::triggered, m_view, &CKavView::OnPointsOpen);
     connect(m_actShowCoords, &QAction::triggered, m_view, &CKavView::OnShowCoords);
     connect(m_actUndo, &QAction::triggered, m_view, &CKavView::OnUndoPoint);
+    connect(m_actRedo, &QAction::triggered, m_view, &CKavView::OnRedoPoint);
     connect(m_actAbout, &QAction::triggered, &m_app, &CKavApp::OnAppAbout);
     connect(m_actExit, &QAction::triggered, this, &QWidget::close);
     connect(m_view, &CKavView::ReadoutsChanged, this, &CMainFrame::OnReadoutsChanged);

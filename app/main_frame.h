@@ -20,7 +20,6 @@ public:
     CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent = nullptr);
 
     CKavView* View() const { return m_view; }
-    QStatusBar* GetStatusBar() const;
     // The readout pane with the given indicator id (61204 to 61206).
     QLabel* Pane(int indicatorId) const;
 
@@ -46,6 +45,7 @@ private:
     QAction* m_actExit = nullptr;
     QAction* m_actShowCoords = nullptr;
     QAction* m_actUndo = nullptr;
+    QAction* m_actRedo = nullptr;
     QAction* m_actAbout = nullptr;
 };
 

@@ -4,7 +4,7 @@
 #include "exchange/coordinate_format.h"
 #include "exchange/listing_index.h"
 #include "view/join_index.h"
-#include "view/point_journal.h"
+#include "exchange/point_journal.h"
 
 #include <benchmark/benchmark.h>
 

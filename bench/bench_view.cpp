@@ -5,7 +5,7 @@
 #include "exchange/coordinate_format.h"
 #include "exchange/listing_index.h"
 #include "view/kav_view.h"
-#include "view/point_journal.h"
+#include "exchange/point_journal.h"
 #include "view/user_prompts.h"
 
 #include <QCoreApplication>

@@ -21,6 +21,7 @@ enum class FileStep : std::uint8_t {
     Rename,
     CreateFolder,
     Lock,
+    Store, // the points did not fit into the store, or into memory
 };
 
 struct [[nodiscard]] FileResult {
@@ -28,10 +29,17 @@ struct [[nodiscard]] FileResult {
     FileStep step = FileStep::None;
 
     static FileResult Failed(FileStep step, int error) { return {error, step}; }
-    // The step failed with the error number the system has just set.
-    static FileResult FromErrno(FileStep step) { return {errno, step}; }
+    // The step failed with the error number the system has just set; a
+    // call that failed without setting one still failed.
+    static FileResult FromErrno(FileStep step) { return {errno != 0 ? errno : EIO, step}; }
+
+    // The job stopped because it was asked to; nothing to tell.
+    static FileResult Cancel(FileStep step) { return {ECANCELED, step}; }
 
     bool Ok() const { return error == 0; }
+    bool Cancelled() const { return error == ECANCELED; }
+    // The figure was too large for the store or for the memory there is.
+    bool NoRoom() const { return step == FileStep::Store; }
     // Whether the file was being read, which decides how a permission
     // problem is put.
     bool Reading() const { return step == FileStep::OpenForReading || step == FileStep::Read; }

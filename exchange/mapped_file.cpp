@@ -1,5 +1,7 @@
 #include "exchange/mapped_file.h"
 
+#include "exchange/system_calls.h"
+
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -82,7 +84,7 @@ bool MappedFile::Map(int fd, std::uint64_t size)
     if (area == MAP_FAILED)
         return false;
     if (size > 0
-        && mmap(area, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        && sys::Mmap(area, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
         const int error = errno;
         munmap(area, reserved);
         errno = error;

@@ -1,5 +1,7 @@
 #include "exchange/point_file.h"
 
+#include "exchange/system_calls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -48,8 +50,10 @@ protected:
                 m_error = ECANCELED;
                 break;
             }
-            const ssize_t written = ::write(m_fd, data + done, static_cast<std::size_t>(size - done));
-            if (written >= 0) {
+            const ssize_t written = sys::Write(m_fd, data + done, static_cast<std::size_t>(size - done));
+            if (written == 0) {
+                m_error = EIO; // nothing written, and no reason given
+            } else if (written > 0) {
                 done += written;
                 if (m_control.bytes != nullptr)
                     *m_control.bytes += written;
@@ -92,19 +96,12 @@ private:
     int m_error = 0;
 };
 
-int CurrentUmask()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<int>(mask);
-}
-
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
 FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
                         const FileJobControl& control)
 {
-    FileHandle file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
+    FileHandle file(sys::Open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
         return FileResult::FromErrno(FileStep::OpenForWriting);
     const FileResult written = WritePointsTo(file.Get(), points, format, control);
@@ -187,7 +184,7 @@ void RemoveLeftovers(const QByteArray& folder)
         struct stat info { };
         if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)
             && info.st_uid == ::geteuid())
-            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+            (void)::unlinkat(::dirfd(dir), name.c_str(), 0);
     }
     ::closedir(dir);
 }
@@ -212,7 +209,7 @@ FileResult FileHandle::Close()
 {
     if (m_fd < 0)
         return {};
-    const int result = ::close(std::exchange(m_fd, -1));
+    const int result = sys::Close(std::exchange(m_fd, -1));
     return result == 0 || errno == EINTR ? FileResult{} : FileResult::FromErrno(FileStep::Close);
 }
 
@@ -226,7 +223,7 @@ qint64 FileHandle::KnownSize() const
 
 FileResult OpenForReading(const QByteArray& path, FileHandle& file)
 {
-    FileHandle opened(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    FileHandle opened(sys::Open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!opened.IsOpen())
         return FileResult::FromErrno(FileStep::OpenForReading);
     struct stat info { };
@@ -298,14 +295,16 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
     RemoveLeftovers(folder);
     QByteArray temporary = folder + "/." + target.mid(slash + 1) + kTagMark + WriterTag() + "-XXXXXX";
-    FileHandle file(::mkostemp(temporary.data(), O_CLOEXEC));
+    FileHandle file(sys::Mkostemp(temporary.data(), O_CLOEXEC));
     if (!file.IsOpen())
         return FileResult::FromErrno(FileStep::OpenForWriting);
     // The new file takes the old one's permissions, or the usual ones.
-    ::fchmod(file.Get(), exists ? (info.st_mode & 07777) : (0666 & ~CurrentUmask()));
-
-    FileResult result = WritePointsTo(file.Get(), points, format, control);
-    if (result.Ok() && ::fsync(file.Get()) != 0)
+    FileResult result;
+    if (sys::Fchmod(file.Get(), exists ? (info.st_mode & 07777) : (0666 & ~sys::StartUmask())) != 0)
+        result = FileResult::FromErrno(FileStep::OpenForWriting);
+    if (result.Ok())
+        result = WritePointsTo(file.Get(), points, format, control);
+    if (result.Ok() && sys::Fsync(file.Get()) != 0)
         result = FileResult::FromErrno(FileStep::Sync);
     // The last moment at which a cancel still keeps the old file.
     if (result.Ok() && control.Cancelled())
@@ -313,17 +312,15 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     const FileResult closed = file.Close();
     if (result.Ok())
         result = closed;
-    if (result.Ok() && ::rename(temporary.constData(), target.constData()) != 0)
+    if (result.Ok() && sys::Rename(temporary.constData(), target.constData()) != 0)
         result = FileResult::FromErrno(FileStep::Rename);
     if (!result.Ok()) {
-        ::unlink(temporary.constData());
+        sys::Unlink(temporary.constData());
         return result;
     }
-    // The rename itself is on disk once the folder is.
-    FileHandle directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.IsOpen())
-        ::fsync(directory.Get());
-    return {};
+    // The rename itself is on disk once the folder is; the new file is in
+    // place, but a power cut could still take it back.
+    return sys::SyncFolder(folder.toStdString());
 }
 
 } // namespace kav

@@ -33,7 +33,7 @@ void CKavView::OnPointsSave()
     if (!MayStartCommand())
         return;
     const QScopedValueRollback busy(m_busy, true);
-    if (!m_store.HasPoints()) {
+    if (!m_document.Store().HasPoints()) {
         m_prompts.Tell(this, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
         return;
     }
@@ -47,7 +47,7 @@ void CKavView::OnPointsSave()
     // stay put because every command, a click or Undo too, is refused until
     // the save ends. Closing the window does not cancel what the user asked
     // for; a stalled pipe still ends at the stall limit.
-    const std::span<const Point> points = m_store.ActivePoints();
+    const std::span<const Point> points = m_document.Points();
     PointSaver saver(QFile::encodeName(path), points, *format);
     const bool cancelled = saver.WaitShowing(
         m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())));
@@ -126,13 +126,13 @@ void CKavView::OpenPoints(const QByteArray& path)
         tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(opened)));
         return;
     }
-    const bool replace = m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
+    const bool replace = m_document.Store().HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
 
     // The file is read aside, on a thread of its own: the window waits for
     // nothing, and a failure part way, a cancel or closing the window leave
     // the points as they were.
     const qint64 size = file.KnownSize();
-    PointLoader loader(std::move(file), m_store.Reallocator());
+    PointLoader loader(std::move(file), m_document.Store().Reallocator());
     // Events are handled while the load runs, so that the window repaints
     // and can be closed, which cancels it; every command waits for it.
     const bool shown = window()->isVisible();
@@ -163,7 +163,7 @@ void CKavView::OnShowCoords()
     if (!MayStartCommand())
         return;
     const QScopedValueRollback busy(m_busy, true);
-    m_prompts.ShowListing(this, m_store.ActivePoints(), {width() / 2, height() / 2});
+    m_prompts.ShowListing(this, m_document.Points(), {width() / 2, height() / 2});
 }
 
 } // namespace kav

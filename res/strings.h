@@ -17,6 +17,7 @@ enum CommandId : int {
     ID_POINTS_SAVE = 32778,
     ID_SHOW_COORDS = 32782,
     ID_UNDO_POINT = 32785,
+    ID_REDO_POINT = 32786, // not on the menu bar: Ctrl+Shift+Z and the platform's Redo key
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };
@@ -57,6 +58,7 @@ inline const QString kMenuSave = QStringLiteral("Zapi&sz...");
 inline const QString kMenuExit = QStringLiteral("&Wyjście");
 inline const QString kMenuShowCoords = QStringLiteral("Pokaż współrzędne");
 inline const QString kMenuUndo = QStringLiteral("&Cofnij");
+inline const QString kMenuRedo = QStringLiteral("Ponów");
 inline const QString kMenuHelp = QStringLiteral("&O programie");
 inline const QString kMenuAbout = QStringLiteral("&About kav...");
 

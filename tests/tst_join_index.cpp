@@ -99,9 +99,9 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
         p = at();
 
     JoinIndex index;
-    kav::JoinIndexWorker worker;
+    kav::JoinIndexWorker worker(index);
     std::atomic<bool> done = false;
-    worker.Start(index, points, [&] { done = true; });
+    worker.Start(points, [&] { done = true; });
     int clicks = 0;
     while (!done || clicks < 50) {
         const Point click = at();
@@ -112,8 +112,9 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
     EXPECT_TRUE(index.Complete(points));
 
     JoinIndex partial;
-    worker.Start(partial, points, {});
-    worker.Stop();
+    kav::JoinIndexWorker stopped(partial);
+    stopped.Start(points, {});
+    stopped.Stop();
     for (int i = 0; i < 50; ++i) {
         const Point click = at();
         ASSERT_EQ(partial.Find(points, click), kav::FindNearIndex(points, click)) << "stopped, click " << i;

@@ -4,7 +4,7 @@
 #include "app/main_frame.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
-#include "view/point_journal.h"
+#include "exchange/point_journal.h"
 
 #include <QDir>
 #include <QStatusBar>
@@ -311,7 +311,7 @@ private Q_SLOTS:
             QVERIFY(std::equal(shown.begin(), shown.end(), figure.begin()));
             // The recovered journal is this instance's own now.
             kav::PointStore own;
-            QCOMPARE(kav::ReadJournal(app.Journal()->JournalPath(), own).state, kav::JournalRead::Recovered);
+            QVERIFY(kav::ReadJournal(app.Journal()->JournalPath(), own).result.Ok());
             QCOMPARE(own.ActivePoints().size(), figure.size());
         }
         QCOMPARE(Journals().size(), 2 + journalsLeft); // its journal and lock, and what stays
@@ -363,7 +363,7 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(prompts.progressText, kav::ui::kRecoveryReadingText);
         QCOMPARE(prompts.Kinds(), QStringList());
-        QCOMPARE(app.MainFrame()->GetStatusBar()->currentMessage(), told);
+        QCOMPARE(app.MainFrame()->statusBar()->currentMessage(), told);
         QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty());
         QCOMPARE(Journals().size(), 4); // its own journal and lock, and the dead instance's
     }
@@ -378,7 +378,7 @@ private Q_SLOTS:
         ScriptedPrompts prompts;
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
-        QCOMPARE(app.MainFrame()->GetStatusBar()->currentMessage(),
+        QCOMPARE(app.MainFrame()->statusBar()->currentMessage(),
                  QStringLiteral("Przywracanie rysunku po awarii jest niedostępne. Część ścieżki nie jest katalogiem."));
         QVERIFY(!app.Journal());
         QTest::mouseClick(app.MainFrame()->View(), Qt::LeftButton, {}, QPoint(20, 20));

@@ -1,4 +1,4 @@
-#include "view/point_journal.h"
+#include "exchange/point_journal.h"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +36,14 @@ namespace {
 
 using Points = std::vector<Point>;
 
-Points Read(const std::string& path, JournalRead::State* state = nullptr)
+enum State { Recovered, Empty, Damaged, Other };
+
+Points Read(const std::string& path, State* state = nullptr)
 {
     PointStore store;
     const JournalRead read = kav::ReadJournal(path, store);
     if (state)
-        *state = read.state;
+        *state = read.Damaged() ? Damaged : !read.result.Ok() ? Other : store.HasPoints() ? Recovered : Empty;
     return {store.ActivePoints().begin(), store.ActivePoints().end()};
 }
 
@@ -56,35 +58,26 @@ void Write(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// A journal and the figure it should hold, changed together.
+// A journal and the figure it records, wired as the app wires them: every
+// change through the document, and none after a big one until it is
+// written, as the view's commands wait.
 struct Recorded {
     PointJournal journal;
-    PointStore model;
+    kav::PointDocument model;
+
+    Recorded()
+    {
+        model.SetObserver(kav::PointDocument::Slot::Journal, &journal);
+        model.AddReader(&journal);
+    }
+    ~Recorded() { model.EndLeases(); }
 
     void Change(const PointChange& change)
     {
-        journal.WaitForPin(); // the view's rule, at its most careful
-        switch (change.kind) {
-        case PointChange::Kind::Append:
-            ASSERT_TRUE(model.AppendPoint(change.point));
-            break;
-        case PointChange::Kind::RemoveLast:
-            model.RemoveLastPoint();
-            break;
-        case PointChange::Kind::Clear:
-            model.ClearPoints();
-            break;
-        case PointChange::Kind::ReplaceAll:
-        case PointChange::Kind::Recovered:
-            ASSERT_TRUE(model.ReplacePoints(std::move(*change.donor)));
-            break;
-        case PointChange::Kind::AppendAll:
-            ASSERT_TRUE(model.AppendPoints(std::move(*change.donor)));
-            break;
-        }
-        journal.Record(change, model.ActivePoints());
+        ASSERT_TRUE(model.Apply(change));
+        journal.WaitUntilWritten();
     }
-    Points Figure() const { return {model.ActivePoints().begin(), model.ActivePoints().end()}; }
+    Points Figure() const { return {model.Points().begin(), model.Points().end()}; }
 };
 
 class JournalTest : public ::testing::Test {
@@ -184,14 +177,14 @@ TEST_F(JournalTest, ACutAtEveryByteRecoversThePrefix)
     const std::string cut = Folder() + "/cut";
     for (std::size_t length = 0; length <= whole.size(); ++length) {
         Write(cut, whole.substr(0, length));
-        JournalRead::State state;
+        State state;
         const Points got = Read(cut, &state);
         if (length < records) {
-            EXPECT_EQ(state, JournalRead::Damaged) << length;
+            EXPECT_EQ(state, Damaged) << length;
         } else {
             const Points& want = states[(length - records) / 16];
             EXPECT_EQ(got, want) << length << " got " << got.size() << " want " << want.size();
-            EXPECT_EQ(state, want.empty() ? JournalRead::Empty : JournalRead::Recovered) << length;
+            EXPECT_EQ(state, want.empty() ? Empty : Recovered) << length;
         }
     }
     // One flipped bit: damaged before the records, a shorter prefix in them.
@@ -199,10 +192,10 @@ TEST_F(JournalTest, ACutAtEveryByteRecoversThePrefix)
         std::string bad = whole;
         bad[at] = char(bad[at] ^ 0x10);
         Write(cut, bad);
-        JournalRead::State state;
+        State state;
         const Points got = Read(cut, &state);
         if (at < records)
-            EXPECT_EQ(state, JournalRead::Damaged) << at;
+            EXPECT_EQ(state, Damaged) << at;
         else
             EXPECT_EQ(got, states[(at - records) / 16]) << at;
     }
@@ -250,7 +243,7 @@ TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
         std::vector<kav::FoundJournal> dead = FindDeadJournals(folder, "");
         if (dead.empty())
             continue; // killed before its journal was named
-        JournalRead::State state;
+        State state;
         const Points got = Read(dead[0].JournalPath(), &state);
         std::optional<int> which;
         for (int k = 0; k <= kClicks && !which; ++k) {
@@ -293,7 +286,7 @@ TEST_F(JournalTest, OnlyDeadJournalsAreFoundAndAdoptedOnesRecordOn)
 
     PointStore recovered;
     const JournalRead read = kav::ReadJournal(found[0].JournalPath(), recovered);
-    ASSERT_EQ(read.state, JournalRead::Recovered);
+    ASSERT_TRUE(read.result.Ok());
     ASSERT_TRUE(own.Adopt(found[0], read, recovered.ActivePoints()).Ok());
     EXPECT_FALSE(fs::exists(deadPath));
     ASSERT_TRUE(recovered.AppendPoint({9, 9}));
@@ -334,13 +327,13 @@ TEST_F(JournalTest, DamagedJournalsAreMovedAsideAndEmptyOnesRemoved)
     std::vector<kav::FoundJournal> found = FindDeadJournals(Folder(), "");
     ASSERT_EQ(found.size(), 2u);
     for (kav::FoundJournal& journal : found) {
-        JournalRead::State state;
+        State state;
         Read(journal.JournalPath(), &state);
         if (journal.JournalPath() == damaged) {
-            EXPECT_EQ(state, JournalRead::Damaged);
+            EXPECT_EQ(state, Damaged);
             journal.MoveAside();
         } else {
-            EXPECT_EQ(state, JournalRead::Empty);
+            EXPECT_EQ(state, Empty);
             journal.Remove();
         }
     }

@@ -98,4 +98,23 @@ template <class Visit> void FigurePicture::Marker::ForEachPixel(Visit visit)
     }
 }
 
+void FigurePicture::PointsChanging(const PointChange& change, std::span<const Point> before)
+{
+    using Kind = PointChange::Kind;
+    switch (change.kind) {
+    case Kind::RemoveLast:
+        RemoveLast(before);
+        break;
+    case Kind::Clear:
+    case Kind::ReplaceAll:
+    case Kind::Recovered:
+        Restart();
+        break;
+    case Kind::Append:
+    case Kind::AppendAll:
+    case Kind::Redo:
+        break;
+    }
+}
+
 } // namespace kav

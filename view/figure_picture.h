@@ -1,5 +1,6 @@
 #pragma once
 
+#include "view/point_document.h"
 #include "view/raster.h"
 
 #include <chrono>
@@ -16,7 +17,7 @@ namespace kav {
 // the picture is shown. Each pixel keeps a count of the drawing's visits,
 // so that Undo takes back the last segment alone and leaves exactly the
 // pixels that a redraw would give.
-class FigurePicture {
+class FigurePicture final : public PointObserver {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::uint32_t kInk = 0xFF000000;
@@ -37,6 +38,11 @@ public:
     // starts the picture over and returns false.
     bool RemoveLast(std::span<const Point> before);
     bool Shows(std::size_t count) const { return !m_stale && m_drawn == count; }
+
+    // Undo takes back its segment, and a change of more than the end starts
+    // the picture over; new points are drawn at the next Update.
+    void PointsChanging(const PointChange& change, std::span<const Point> before) override;
+    void PointsChanged(const PointChange&, std::span<const Point>) override {}
 
     Canvas Pixels() { return {m_pixels.data(), m_width, m_height, m_width}; }
     int Width() const { return m_width; }

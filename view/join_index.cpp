@@ -311,12 +311,12 @@ constexpr std::size_t kWorkerStep = std::size_t{1} << 15;
 
 } // namespace
 
-void JoinIndexWorker::Start(JoinIndex& index, std::span<const Point> points, std::function<void()> done)
+void JoinIndexWorker::Start(std::span<const Point> points, std::function<void()> done)
 {
     Stop();
     m_stop.store(false);
     m_points = points;
-    m_thread = std::thread([this, &index, points, done = std::move(done)] {
+    m_thread = std::thread([this, &index = m_index, points, done = std::move(done)] {
         if (!index.BoundMore(points, &m_stop))
             return;
         while (!m_stop.load(std::memory_order_relaxed)) {
@@ -336,6 +336,27 @@ void JoinIndexWorker::Stop()
     m_stop.store(true);
     m_thread.join();
     m_points = {};
+}
+
+void JoinIndexWorker::PointsChanging(const PointChange& change, std::span<const Point> before)
+{
+    using Kind = PointChange::Kind;
+    switch (change.kind) {
+    case Kind::RemoveLast:
+        Stop(); // Forget and IndexMore never run together
+        m_index.Forget(before, before.size() - 1);
+        break;
+    case Kind::Clear:
+    case Kind::ReplaceAll:
+    case Kind::Recovered:
+        Stop();
+        m_index.Forget(before, 0);
+        break;
+    case Kind::Append:
+    case Kind::AppendAll:
+    case Kind::Redo:
+        break;
+    }
 }
 
 } // namespace kav

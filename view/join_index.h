@@ -1,6 +1,7 @@
 #pragma once
 
 #include "view/geometry.h"
+#include "view/point_document.h"
 #include "view/point_store.h"
 
 #include <atomic>
@@ -98,26 +99,36 @@ private:
 };
 
 // Fills a JoinIndex on a thread of its own, so that a large figure is
-// indexed while the user looks at it.
-class JoinIndexWorker {
+// indexed while the user looks at it. It keeps the index in step with the
+// figure (the document's JoinIndex observer), and reads the points it
+// leased until a change that would disturb them stops it.
+class JoinIndexWorker final : public PointObserver, public PointReader {
 public:
-    JoinIndexWorker() = default;
-    ~JoinIndexWorker() { Stop(); }
+    explicit JoinIndexWorker(JoinIndex& index)
+        : m_index(index)
+    {
+    }
+    ~JoinIndexWorker() override { Stop(); }
     JoinIndexWorker(const JoinIndexWorker&) = delete;
     JoinIndexWorker& operator=(const JoinIndexWorker&) = delete;
 
-    // Indexes `points` into `index`, and then calls `done` on its thread.
-    // The points must stay where and as they are until Stop; points
-    // appended after them may be written.
-    void Start(JoinIndex& index, std::span<const Point> points, std::function<void()> done);
+    // Indexes `points`, and then calls `done` on its thread. Points
+    // appended after them may be written meanwhile.
+    void Start(std::span<const Point> points, std::function<void()> done);
     // Ends the filling within a step and waits for the thread; what was
     // filled stays.
     void Stop();
     bool Running() const { return m_thread.joinable(); }
-    // The points it reads while it runs.
-    std::span<const Point> Reading() const { return Running() ? m_points : std::span<const Point>(); }
+
+    // Undo and every change of more than the end make the index forget
+    // what goes, with the worker stopped first.
+    void PointsChanging(const PointChange& change, std::span<const Point> before) override;
+    void PointsChanged(const PointChange&, std::span<const Point>) override {}
+    std::span<const Point> Leased() const override { return Running() ? m_points : std::span<const Point>(); }
+    void EndLease() override { Stop(); }
 
 private:
+    JoinIndex& m_index;
     std::thread m_thread;
     std::atomic<bool> m_stop = false;
     std::span<const Point> m_points;

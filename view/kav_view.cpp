@@ -1,7 +1,6 @@
 #include "view/kav_view.h"
 
 #include "res/strings.h"
-#include "view/point_journal.h"
 #include "view/raster.h"
 #include "view/user_prompts.h"
 
@@ -27,7 +26,7 @@ constexpr auto kIndexBudget = std::chrono::milliseconds(8);
 constexpr std::size_t kIndexStep = 4096;
 // More points than this still to index go to the worker; fewer take a
 // few slices.
-constexpr std::size_t kIndexAside = std::size_t{1} << 18;
+constexpr std::size_t kIndexOnWorker = std::size_t{1} << 18;
 
 // The keyboard cursor: a crosshair whose arms leave the point itself clear,
 // in a colour that the figure never has.
@@ -45,9 +44,23 @@ QRect CrossRect(QPoint at)
 
 CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator reallocate)
     : QWidget(parent)
-    , m_store(reallocate)
+    , m_document(reallocate)
     , m_prompts(prompts)
+    , m_indexWorker(m_joinIndex)
+    , m_describe([this](const PointChange&, std::span<const Point> after) {
+        setAccessibleDescription(ui::kViewDescription.arg(after.size()));
+    })
+    , m_repaint([this](const PointChange&, std::span<const Point>) {
+        WakeIdle(); // the picture and the index catch up between events
+        update();
+    })
 {
+    using Slot = PointDocument::Slot;
+    m_document.SetObserver(Slot::Picture, &m_picture);
+    m_document.SetObserver(Slot::JoinIndex, &m_indexWorker);
+    m_document.SetObserver(Slot::Description, &m_describe);
+    m_document.SetObserver(Slot::Repaint, &m_repaint);
+    m_document.AddReader(&m_indexWorker);
     setObjectName(QStringLiteral("view"));
     setMouseTracking(true); // readouts follow the cursor without a button held
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole area
@@ -62,100 +75,15 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
 
 CKavView::~CKavView()
 {
-    m_indexWorker.Stop(); // before it can post to a view half gone
-    if (m_journal)
-        m_journal->WaitForPin();
-}
-
-void CKavView::SetJournal(PointJournal* journal)
-{
-    m_journal = journal;
-    m_journalFailed = false;
-}
-
-bool CKavView::Apply(const PointChange& change)
-{
-    using Kind = PointChange::Kind;
-    KeepPinnedPoints(change);
-    const std::size_t count = m_store.ActivePoints().size();
-    switch (change.kind) {
-    case Kind::Append:
-        if (!m_store.AppendPoint(change.point))
-            return false;
-        break; // the picture and the index catch up with new points themselves
-    case Kind::RemoveLast:
-        if (count == 0)
-            return true;
-        // Only the last segment goes from the picture.
-        m_picture.RemoveLast(m_store.ActivePoints());
-        m_joinIndex.Forget(m_store.ActivePoints(), count - 1);
-        m_store.RemoveLastPoint();
-        break;
-    case Kind::Clear:
-        if (count == 0)
-            return true;
-        PointsWillChange(0);
-        m_store.ClearPoints();
-        break;
-    case Kind::ReplaceAll:
-    case Kind::Recovered:
-        // The index forgets before the old points go; a refusal only costs
-        // it a rebuild.
-        PointsWillChange(0);
-        if (!m_store.ReplacePoints(std::move(*change.donor)))
-            return false;
-        break;
-    case Kind::AppendAll:
-        if (!m_store.AppendPoints(std::move(*change.donor)))
-            return false;
-        break;
-    }
-    // What the donor still holds, this store's old buffers or its own
-    // copied points, may be hundreds of megabytes.
-    if (change.donor)
-        change.donor->DropAside();
-    WakeIdle();
-    setAccessibleDescription(ui::kViewDescription.arg(m_store.ActivePoints().size()));
-    if (m_journal) {
-        m_journal->Record(change, m_store.ActivePoints());
-        if (!m_journalFailed && !m_journal->Failure().Ok()) {
-            m_journalFailed = true;
-            Q_EMIT JournalFailed(m_journal->Failure());
-        }
-    }
-    return true;
-}
-
-bool CKavView::AppendsInPlace(const PointChange& change) const
-{
-    const std::int32_t capacity = m_store.m_useA ? m_store.m_capacityA : m_store.m_capacityB;
-    return change.kind == PointChange::Kind::Append
-        && static_cast<std::int64_t>(m_store.ActivePoints().size()) + 1 < capacity;
-}
-
-void CKavView::KeepPinnedPoints(const PointChange& change)
-{
-    // The worker stops within a step, and what it indexed stays.
-    if (m_indexWorker.Running() && !AppendsInPlace(change))
-        m_indexWorker.Stop();
-    const std::span<const Point> pinned = m_journal ? m_journal->Pinned() : std::span<const Point>();
-    if (pinned.empty())
-        return;
-    // Undo and New only lower the count; an append in place past the
-    // pinned points leaves them be.
-    const auto points = m_store.ActivePoints();
-    const bool inPlace = points.data() == pinned.data() && points.size() >= pinned.size() && AppendsInPlace(change);
-    const bool harmless
-        = change.kind == PointChange::Kind::RemoveLast || change.kind == PointChange::Kind::Clear || inPlace;
-    if (!harmless)
-        m_journal->WaitForPin();
+    m_document.EndLeases(); // before a reader can post to a view half gone
 }
 
 bool CKavView::MayStartCommand() const
 {
-    if (m_busy)
+    const bool may = !m_busy && m_document.Settled();
+    if (!may)
         QApplication::beep();
-    return !m_busy;
+    return may;
 }
 
 void CKavView::mousePressEvent(QMouseEvent* event)
@@ -235,7 +163,7 @@ void CKavView::paintEvent(QPaintEvent*)
 {
     const qreal scale = devicePixelRatioF();
     m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale);
-    const auto points = m_store.ActivePoints();
+    const auto points = m_document.Points();
     const auto budget = m_drawing ? kSliceBudget : kPaintBudget;
     const bool wasDrawing = m_drawing;
     m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
@@ -265,17 +193,17 @@ void CKavView::paintEvent(QPaintEvent*)
 
 void CKavView::OnIdle()
 {
-    const bool aside = IndexAside();
+    const bool onWorker = IndexOnWorker();
     if (m_drawing && isVisible()) {
         m_idle.stop(); // the paint starts it again while there is more
         update();
         return;
     }
-    if (aside) {
+    if (onWorker) {
         m_idle.stop(); // the worker wakes it when done
         return;
     }
-    const auto points = m_store.ActivePoints();
+    const auto points = m_document.Points();
     const auto deadline = FigurePicture::Clock::now() + kIndexBudget;
     while (!m_joinIndex.IndexMore(points, kIndexStep)) {
         if (FigurePicture::Clock::now() >= deadline)
@@ -284,14 +212,14 @@ void CKavView::OnIdle()
     m_idle.stop();
 }
 
-bool CKavView::IndexAside()
+bool CKavView::IndexOnWorker()
 {
     if (m_indexWorker.Running())
         return true;
-    const auto points = m_store.ActivePoints();
-    if (points.size() < m_joinIndex.Indexed() + kIndexAside)
+    const auto points = m_document.Points();
+    if (points.size() < m_joinIndex.Indexed() + kIndexOnWorker)
         return false;
-    m_indexWorker.Start(m_joinIndex, points, [this] {
+    m_indexWorker.Start(points, [this] {
         QMetaObject::invokeMethod(
             this,
             [this] {
@@ -301,13 +229,6 @@ bool CKavView::IndexAside()
             Qt::QueuedConnection);
     });
     return true;
-}
-
-void CKavView::PointsWillChange(std::size_t first)
-{
-    m_picture.Restart();
-    m_joinIndex.Forget(m_store.ActivePoints(), first);
-    WakeIdle();
 }
 
 void CKavView::WakeIdle()
@@ -341,7 +262,7 @@ void CKavView::OnLButtonDown(QPoint at)
 
 bool CKavView::FindNearPoint(int x, int y)
 {
-    const auto points = m_store.ActivePoints();
+    const auto points = m_document.Points();
     const std::ptrdiff_t index = m_joinIndex.Find(points, {x, y});
     if (index < 0)
         return false;
@@ -364,11 +285,12 @@ bool CKavView::Append(Point p)
 
 void CKavView::OnMouseMove(QPoint at)
 {
-    const bool useA = m_store.m_useA;
+    const PointStore& store = m_document.Store();
+    const bool useA = store.m_useA;
     Q_EMIT ReadoutsChanged(QString::fromLatin1(ui::kReadoutX).arg(at.x()),
                            QString::fromLatin1(ui::kReadoutY).arg(at.y()),
                            QString::fromUtf8(useA ? ui::kReadoutCountA : ui::kReadoutCountB)
-                               .arg(useA ? m_store.m_countA : m_store.m_countB));
+                               .arg(useA ? store.m_countA : store.m_countB));
 }
 
 void CKavView::OnPointsNew()
@@ -376,7 +298,7 @@ void CKavView::OnPointsNew()
     if (!MayStartCommand())
         return;
     const QScopedValueRollback busy(m_busy, true);
-    if (m_store.HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption))
+    if (m_document.Store().HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption))
         Apply(PointChange::Clear());
     update();
 }
@@ -387,6 +309,16 @@ void CKavView::OnUndoPoint()
         return;
     const QScopedValueRollback busy(m_busy, true);
     Apply(PointChange::RemoveLast());
+    update();
+}
+
+void CKavView::OnRedoPoint()
+{
+    if (!MayStartCommand())
+        return;
+    const QScopedValueRollback busy(m_busy, true);
+    if (m_document.CanRedo() && !Apply(PointChange::Redo()))
+        m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
     update();
 }
 

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "exchange/file_result.h"
 #include "view/figure_picture.h"
 #include "view/join_index.h"
-#include "view/point_change.h"
-#include "view/point_store.h"
+#include "view/point_document.h"
 
 #include <QImage>
 #include <QTimer>
@@ -15,7 +13,6 @@
 namespace kav {
 
 class CUserPrompts;
-class PointJournal;
 
 // The drawing area: it owns the points, takes clicks, draws the polyline and
 // reports the cursor and the point count.
@@ -26,16 +23,15 @@ public:
     explicit CKavView(CUserPrompts& prompts, QWidget* parent = nullptr,
                       PointReallocator reallocate = &ReallocatePoints);
 
-    // Waits for the journal's thread while it reads the points.
+    // Ends every reader's lease before the points go.
     ~CKavView() override;
 
-    const PointStore& Store() const { return m_store; }
-    // Every change of the points, the view's own commands' included, comes
-    // through here, so that the picture, the join index and the journal all
-    // learn of it. False when the store refused it; nothing changed then.
-    bool Apply(const PointChange& change);
-    // Records every change from now on; nullptr records none.
-    void SetJournal(PointJournal* journal);
+    // The figure. The app wires its journal into it.
+    PointDocument& Document() { return m_document; }
+    const PointStore& Store() const { return m_document.Store(); }
+    // The document's one change path, for the view's own commands and the
+    // app's. False when the store refused it; nothing changed then.
+    bool Apply(const PointChange& change) { return m_document.Apply(change); }
     // While true, every command is refused as while one of its own runs:
     // for the app's work on the figure, such as reading a journal.
     void SetBusy(bool busy) { m_busy = busy; }
@@ -46,14 +42,15 @@ public:
 
     // Whether the kept picture shows every point, and whether the join
     // search has indexed every point; both catch up while the user waits.
-    bool PictureComplete() const { return m_picture.Shows(m_store.ActivePoints().size()); }
-    bool JoinIndexComplete() const { return m_joinIndex.Complete(m_store.ActivePoints()); }
+    bool PictureComplete() const { return m_picture.Shows(m_document.Points().size()); }
+    bool JoinIndexComplete() const { return m_joinIndex.Complete(m_document.Points()); }
 
     // Handlers, bound in the frame's dispatch table and in the events below.
     void OnLButtonDown(QPoint at);
     void OnMouseMove(QPoint at);
     void OnPointsNew();
     void OnUndoPoint();
+    void OnRedoPoint();
     void OnPointsSave();
     void OnPointsOpen();
     void OnShowCoords();
@@ -64,8 +61,6 @@ public:
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
     void ReadoutsChanged(const QString& x, const QString& y, const QString& count);
-    // The journal stopped recording, for the first time.
-    void JournalFailed(const FileResult& failure);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -83,18 +78,11 @@ private:
     void OpenPoints(const QByteArray& path);
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
-    // The points from `first` on are about to change other than by new
-    // points at the end: the picture starts over and the index forgets them.
-    void PointsWillChange(std::size_t first);
-    // Waits while the journal's thread reads points that `change` would
-    // write over, move or free, and stops the indexing thread for any
-    // change but an append in place, which writes past what it reads.
-    void KeepPinnedPoints(const PointChange& change);
-    bool AppendsInPlace(const PointChange& change) const;
     // Hands the indexing of many points to the worker; true while it runs.
-    bool IndexAside();
-    // False, and a beep, while a command runs: none starts inside another,
-    // not even from the events that a load or a question lets through.
+    bool IndexOnWorker();
+    // False, and a beep, while a command runs (none starts inside another,
+    // not even from the events that a load or a question lets through) or
+    // while the last change is not yet safe from a kill.
     bool MayStartCommand() const;
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
@@ -102,15 +90,15 @@ private:
     // The keyboard cursor: shown and moved by `by`, within the view.
     void MoveKeyCursor(QPoint by);
 
-    PointStore m_store;
+    PointDocument m_document; // goes last: the others observe it
     CUserPrompts& m_prompts;
     FigurePicture m_picture;
     bool m_drawing = false; // a redraw goes on in slices
     JoinIndex m_joinIndex;
-    JoinIndexWorker m_indexWorker; // goes before the index and the store
+    JoinIndexWorker m_indexWorker; // goes before the index
+    ChangeFunction m_describe; // the accessible description
+    ChangeFunction m_repaint;
     QTimer m_idle;
-    PointJournal* m_journal = nullptr;
-    bool m_journalFailed = false;
     bool m_busy = false; // a command runs
     // Where the mouse last was, and the keyboard cursor while it shows.
     std::optional<QPoint> m_mouseAt;

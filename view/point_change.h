@@ -4,8 +4,8 @@
 
 namespace kav {
 
-// One change of the view's points. Every change goes through the view's
-// Apply, which keeps the picture, the join index and the journal in step.
+// One change of the figure's points. Every change goes through
+// PointDocument::Apply, which tells everyone who keeps something in step.
 struct PointChange {
     enum class Kind : std::uint8_t {
         Append, // a click or a joined copy
@@ -14,10 +14,11 @@ struct PointChange {
         ReplaceAll, // an Open that replaces, or a recovery
         AppendAll, // an Open that appends
         Recovered, // the figure of a dead instance's journal, which the caller adopts
+        Redo, // takes back the last Undo: the point comes back at the end
     };
 
     Kind kind = Kind::Append;
-    Point point; // Append
+    Point point; // Append; Redo, as the document tells it
     PointStore* donor = nullptr; // ReplaceAll, AppendAll: whose points to take
 
     static PointChange Append(Point p) { return {Kind::Append, p, nullptr}; }
@@ -26,6 +27,7 @@ struct PointChange {
     static PointChange ReplaceAll(PointStore& donor) { return {Kind::ReplaceAll, {}, &donor}; }
     static PointChange AppendAll(PointStore& donor) { return {Kind::AppendAll, {}, &donor}; }
     static PointChange Recovered(PointStore& donor) { return {Kind::Recovered, {}, &donor}; }
+    static PointChange Redo() { return {Kind::Redo, {}, nullptr}; }
 
     // Whether it takes many points at once; the journal then writes the
     // whole figure anew instead of a record.

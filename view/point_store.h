@@ -56,6 +56,14 @@ public:
     }
 
     bool HasPoints() const { return m_countA > 0 || m_countB > 0; }
+    // Whether appending `count` points writes them into the active buffer
+    // after the points there, moving nothing: the rule that AppendPoint and
+    // AppendPoints follow.
+    bool AppendsInPlace(std::size_t count) const
+    {
+        const std::int64_t capacity = m_useA ? m_capacityA : m_capacityB;
+        return static_cast<std::int64_t>(ActivePoints().size()) + static_cast<std::int64_t>(count) < capacity;
+    }
     // Where this store's buffers come from.
     PointReallocator Reallocator() const { return m_reallocate; }
 
