@@ -380,18 +380,19 @@ void PointJournal::DoRewrite(std::unique_lock<std::mutex>& lock)
     file.Reset();
 
     // Step 4: the whole new file on disk before its name moves over the old.
+    FileResult renamed;
     if (result.Ok()) {
         if (sys::Fdatasync(fd) != 0)
-            result = FileResult::FromErrno(FileStep::Sync);
+            renamed = FileResult::FromErrno(FileStep::Sync);
         else if (sys::Rename(temporary.c_str(), JournalPath().c_str()) != 0)
-            result = FileResult::FromErrno(FileStep::Rename);
+            renamed = FileResult::FromErrno(FileStep::Rename);
         else
-            result = sys::SyncFolder(m_folder);
+            renamed = sys::SyncFolder(m_folder);
     }
     lock.lock();
     m_syncing = false;
-    if (!result.Ok() && !result.Cancelled())
-        Fail(result, true); // the new file is current: it cannot be given up now
+    if (!renamed.Ok())
+        Fail(renamed, true); // the new file is current: it cannot be given up now
     m_rewriting = false;
     m_idle.notify_all();
 }

@@ -253,6 +253,33 @@ private Q_SLOTS:
         QTRY_COMPARE(Journals(), QStringList()); // nothing to recover after a normal close
     }
 
+    // At a logout the journal stays for the next start; once the user works
+    // on (the desktop cancelled the logout), a close removes it again.
+    void aCancelledLogoutIsForgotten_data()
+    {
+        QTest::addColumn<bool>("userGoesOn");
+        QTest::newRow("logout goes on") << false;
+        QTest::newRow("logout cancelled") << true;
+    }
+    void aCancelledLogoutIsForgotten()
+    {
+        QFETCH(bool, userGoesOn);
+        ScriptedPrompts prompts;
+        CKavApp app(prompts);
+        QVERIFY(app.InitInstance(CommandLine({})));
+        QVERIFY(app.MainFrame()->View()->Apply(kav::PointChange::Append({1, 1})));
+        app.OnCommitData();
+        if (userGoesOn)
+            QTest::keyClick(app.MainFrame()->View(), Qt::Key_Left);
+        QVERIFY(app.MainFrame()->close());
+        if (userGoesOn)
+            QTRY_COMPARE(Journals(), QStringList());
+        else
+            QCOMPARE(Journals().size(), 2); // the journal and its lock
+        for (const QString& name : Journals())
+            QFile::remove(QDir(CKavApp::JournalFolder()).filePath(name));
+    }
+
     // After a fault, the next start offers the figure once; what holds
     // nothing or cannot be read is never offered, and neither is the
     // journal of an instance that still runs.

@@ -146,6 +146,26 @@ private Q_SLOTS:
         QVERIFY(m_prompts->asked.isEmpty());
     }
 
+    // Redo brings back what Undo took, newest first, until another change.
+    void redoTakesBackUndoUntilAnotherChange()
+    {
+        m_view->OnRedoPoint(); // nothing undone: nothing
+        Click(10, 10);
+        Click(20, 20);
+        Click(30, 30);
+        m_view->OnUndoPoint();
+        m_view->OnUndoPoint();
+        m_view->OnRedoPoint();
+        QCOMPARE(Points(), (std::vector<Point>{{10, 10}, {20, 20}}));
+        Click(40, 40);
+        m_view->OnRedoPoint(); // forgotten with the click
+        QCOMPARE(Points(), (std::vector<Point>{{10, 10}, {20, 20}, {40, 40}}));
+        m_view->OnUndoPoint();
+        m_view->OnRedoPoint();
+        QCOMPARE(Points(), (std::vector<Point>{{10, 10}, {20, 20}, {40, 40}}));
+        QVERIFY(m_prompts->asked.isEmpty());
+    }
+
     void aRefusedPointIsReportedAndNotStored()
     {
         // A store whose memory runs out at 512 points.

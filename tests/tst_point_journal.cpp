@@ -1,5 +1,7 @@
 #include "exchange/point_journal.h"
 
+#include "failing_calls.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +123,8 @@ TEST_F(JournalTest, EveryChangeComesBackAfterTheInstanceDies)
         for (int i = 0; i < 10; ++i)
             r.Change(PointChange::Append({i, -i}));
         r.Change(PointChange::RemoveLast());
+        r.Change(PointChange::RemoveLast());
+        r.Change(PointChange::Redo());
         r.Change(PointChange::Clear());
         r.Change(PointChange::Append({7, 7}));
         auto loaded = Many(3000, 5);
@@ -202,7 +207,8 @@ TEST_F(JournalTest, ACutAtEveryByteRecoversThePrefix)
 }
 
 // Killed at any moment, even while a big change is being written anew, the
-// journal holds a figure that really was: never a mix of two.
+// journal holds a figure that really was, never a mix of two: the one after
+// the last change completed, or after the one under way.
 TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
 {
     constexpr int kClicks = 60;
@@ -216,21 +222,33 @@ TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
     const auto loadedModel = Many(kLoaded, 2);
     const Points loaded(loadedModel->ActivePoints().begin(), loadedModel->ActivePoints().end());
 
+    // The changes that the child has completed, counted where the parent
+    // sees them after the kill.
+    auto* completed = static_cast<std::atomic<int>*>(
+        ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(completed, MAP_FAILED);
     std::set<int> kinds;
     for (int attempt = 0; attempt < 24; ++attempt) {
         const std::string folder = Folder() + "/" + std::to_string(attempt);
+        completed->store(-1);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             Recorded r;
             if (!r.journal.Open(folder).Ok())
                 ::_exit(2);
-            for (int i = 0; i < kClicks; ++i)
+            completed->store(0);
+            for (int i = 0; i < kClicks; ++i) {
                 r.Change(PointChange::Append({i, i}));
+                ++*completed;
+            }
             auto big = Many(kLoaded, 2);
             r.Change(PointChange::ReplaceAll(*big));
-            for (int i = 0; i < kClicks; ++i)
+            ++*completed;
+            for (int i = 0; i < kClicks; ++i) {
                 r.Change(PointChange::Append({-i, i}));
+                ++*completed;
+            }
             r.journal.WaitForThread();
             ::pause();
             ::_exit(0);
@@ -257,7 +275,22 @@ TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
         }
         ASSERT_TRUE(which.has_value()) << "attempt " << attempt << ": " << got.size() << " points that never were";
         kinds.insert(*which);
+        // Nothing completed is lost, the big change and the clicks after it
+        // included.
+        const int done = completed->load();
+        const auto figureAfter = [&](int changes) {
+            if (changes <= kClicks)
+                return clicks(changes, false);
+            Points after = loaded;
+            const Points more = clicks(changes - kClicks - 1, true);
+            after.insert(after.end(), more.begin(), more.end());
+            return after;
+        };
+        if (done >= 0)
+            EXPECT_TRUE(got == figureAfter(done) || got == figureAfter(done + 1))
+                << "attempt " << attempt << ": " << done << " changes completed, " << got.size() << " points";
     }
+    ::munmap(completed, sizeof(std::atomic<int>));
     EXPECT_EQ(kinds.size(), 2u); // kills landed before and after the big change
 }
 
@@ -298,6 +331,31 @@ TEST_F(JournalTest, OnlyDeadJournalsAreFoundAndAdoptedOnesRecordOn)
     own.WaitForThread();
     alive.WaitForThread();
     EXPECT_TRUE(fs::is_empty(Folder())); // a normal close leaves nothing
+}
+
+// A dead journal that is gone by the time it is adopted (removed meanwhile)
+// is written anew from the recovered figure, and that counts: Adopt says Ok.
+TEST_F(JournalTest, AJournalGoneBeforeItsAdoptionIsWrittenAnew)
+{
+    {
+        Recorded dead;
+        ASSERT_TRUE(dead.journal.Open(Folder()).Ok());
+        dead.Change(PointChange::Append({5, 6}));
+    }
+    PointJournal own;
+    ASSERT_TRUE(own.Open(Folder()).Ok());
+    std::vector<kav::FoundJournal> found = FindDeadJournals(Folder(), own.Id());
+    ASSERT_EQ(found.size(), 1u);
+    PointStore recovered;
+    const JournalRead read = kav::ReadJournal(found[0].JournalPath(), recovered);
+    ASSERT_TRUE(read.result.Ok());
+    fs::remove(found[0].JournalPath());
+    EXPECT_TRUE(own.Adopt(found[0], read, recovered.ActivePoints()).Ok());
+    EXPECT_TRUE(own.Failure().Ok());
+    EXPECT_EQ(Read(own.JournalPath()), (Points{{5, 6}}));
+    own.Discard();
+    own.WaitForThread();
+    EXPECT_TRUE(fs::is_empty(Folder()));
 }
 
 // Closing right after a large Open: the rewrite under way gives up, and
@@ -345,3 +403,170 @@ TEST_F(JournalTest, DamagedJournalsAreMovedAsideAndEmptyOnesRemoved)
     EXPECT_EQ(left[0].rfind("damaged-", 0), 0u);
     EXPECT_EQ(Bytes(Folder() + "/" + left[0]), "not a journal at all");
 }
+
+namespace {
+
+// A step of the journal's life whose every system call a row fails in turn.
+struct FaultStep {
+    const char* name;
+    int clicksBefore; // after the three clicks that every row starts with
+    void (*run)(Recorded&);
+};
+
+// 256 records fill the log to the size that a compaction waits for.
+const FaultStep kFaultSteps[] = {
+    {"click", 0, [](Recorded& r) { r.Change(PointChange::Append({9, 9})); }},
+    {"open", 0,
+     [](Recorded& r) {
+         auto loaded = Many(3000, 4);
+         r.Change(PointChange::ReplaceAll(*loaded));
+     }},
+    {"compaction", 253, [](Recorded& r) { r.Change(PointChange::Append({9, 9})); }},
+};
+
+void Prepare(Recorded& r, const FaultStep& step)
+{
+    for (int i = 0; i < 3 + step.clicksBefore; ++i)
+        r.Change(PointChange::Append({i, i}));
+    r.journal.WaitForThread();
+}
+
+struct FaultRow {
+    const FaultStep* step;
+    int call;
+    int error;
+};
+
+std::vector<FaultRow> FaultRows();
+
+class JournalFaultTest : public JournalTest, public ::testing::WithParamInterface<FaultRow> {};
+
+// Fails each system call of each step in turn, with each error. The journal
+// tells of it once, keeps a figure that really was (the one before the step
+// or after it), and a normal close leaves nothing behind.
+TEST_P(JournalFaultTest, EveryFailedCallIsToldOnceAndLosesNothingDone)
+{
+    const FaultRow row = GetParam();
+    Recorded r;
+    int told = 0;
+    r.journal.SetFailureHandler([&](kav::FileResult failure) {
+        ++told;
+        EXPECT_EQ(failure.error, row.error);
+    });
+    ASSERT_TRUE(r.journal.Open(Folder()).Ok());
+    Prepare(r, *row.step);
+    // The figure after each change of the step.
+    std::vector<Points> figures{r.Figure()};
+    r.model.SetObserver(kav::PointDocument::Slot::Description,
+                        new kav::ChangeFunction([&](const PointChange&, std::span<const Point> after) {
+                            figures.emplace_back(after.begin(), after.end());
+                        }));
+    {
+        FailingCalls failing(row.call, row.error);
+        row.step->run(r);
+        r.journal.WaitForThread();
+        // The delayed sync of the records before may come within the step
+        // or after it.
+        if (FailingCalls::Count() <= row.call)
+            GTEST_SKIP() << "call " << row.call << " did not come this time";
+    }
+    EXPECT_EQ(told, 1) << FailingCalls::Failed();
+    // What it recorded up to the failure, or everything.
+    const Points kept = Read(r.journal.JournalPath());
+    EXPECT_NE(std::find(figures.begin(), figures.end(), kept), figures.end())
+        << kept.size() << " points, " << figures.back().size() << " at the end; failed: " << FailingCalls::Failed();
+    r.journal.Discard();
+    r.journal.WaitForThread();
+    EXPECT_TRUE(fs::is_empty(Folder()));
+}
+
+std::vector<FaultRow> FaultRows()
+{
+    std::vector<FaultRow> rows;
+    for (const FaultStep& step : kFaultSteps) {
+        // How many calls the step makes, learnt from a run that fails none.
+        const fs::path folder = fs::temp_directory_path() / ("kav-journal-count-" + std::to_string(::getpid()));
+        int calls = 0;
+        {
+            Recorded r;
+            if (!r.journal.Open(folder.string()).Ok())
+                return rows;
+            Prepare(r, step);
+            FailingCalls counting(-1, 0);
+            step.run(r);
+            r.journal.WaitForThread();
+            calls = FailingCalls::Count();
+            r.journal.Discard();
+        }
+        fs::remove_all(folder);
+        for (int call = 0; call < calls; ++call) {
+            for (const int error : {ENOSPC, EIO, EACCES})
+                rows.push_back({&step, call, error});
+        }
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, JournalFaultTest, ::testing::ValuesIn(FaultRows()),
+                         [](const ::testing::TestParamInfo<FaultRow>& info) {
+                             const int error = info.param.error;
+                             return std::string(info.param.step->name) + "_call" + std::to_string(info.param.call)
+                                 + (error == ENOSPC ? "_ENOSPC" : error == EIO ? "_EIO" : "_EACCES");
+                         });
+
+// The journal's own files fail as they are made: the start says why, and
+// leaves nothing.
+TEST_F(JournalTest, AJournalThatCannotBeMadeSaysWhyAndLeavesNothing)
+{
+    int calls = 0;
+    {
+        FailingCalls counting(-1, 0);
+        PointJournal journal;
+        ASSERT_TRUE(journal.Open(Folder()).Ok());
+        calls = FailingCalls::Count();
+        journal.Discard();
+    }
+    fs::remove_all(Folder());
+    for (int call = 0; call < calls; ++call) {
+        FailingCalls failing(call, EIO);
+        PointJournal journal;
+        const kav::FileResult opened = journal.Open(Folder());
+        EXPECT_EQ(opened.error, EIO) << FailingCalls::Failed();
+        EXPECT_FALSE(journal.IsOpen());
+        if (fs::exists(Folder()))
+            EXPECT_TRUE(fs::is_empty(Folder())) << FailingCalls::Failed();
+    }
+}
+
+// A compaction that fails is not tried again at the next click, and the
+// journal records on in the old file.
+std::atomic<int> g_rewritesTried = 0;
+
+TEST_F(JournalTest, AFailedCompactionWaitsInsteadOfRetryingAtEveryClick)
+{
+    Recorded r;
+    ASSERT_TRUE(r.journal.Open(Folder()).Ok());
+    {
+        FailingCalls restores(-1, 0);
+        kav::sys::Calls().open = [](const char* path, int flags, mode_t mode) {
+            if (std::string(path).ends_with(".tmp")) {
+                ++g_rewritesTried;
+                errno = ENOSPC;
+                return -1;
+            }
+            return ::open(path, flags, mode);
+        };
+        for (int i = 0; i < 2000; ++i) {
+            r.Change(PointChange::Append({i, i}));
+            if (i % 100 == 0)
+                r.journal.WaitForThread();
+        }
+        r.journal.WaitForThread();
+    }
+    EXPECT_EQ(g_rewritesTried, 1);
+    EXPECT_EQ(r.journal.Failure().error, ENOSPC);
+    EXPECT_TRUE(r.journal.Recording());
+    EXPECT_EQ(Read(r.journal.JournalPath()), r.Figure());
+}
+
+} // namespace

@@ -1,4 +1,5 @@
 #include "paint_counter.h"
+#include "failing_calls.h"
 #include "scripted_prompts.h"
 
 #include "app/memory_limit.h"
@@ -303,6 +304,50 @@ private Q_SLOTS:
         QFile::setPermissions(m_dir.filePath(QStringLiteral("locked")),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QDir(m_dir.path()).rmdir(QStringLiteral("locked"));
+    }
+
+    // Each system call of a save fails in turn, with each error: the user
+    // is told once, with the reason; the points stay; the old file stays
+    // (or, once renamed over it, the new one is whole); nothing is left.
+    void everyFailedCallOfASaveIsTold_data()
+    {
+        QTest::addColumn<int>("call");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("renamed");
+        const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("count.txt")));
+        const Points points{{1, 2}, {3, 4}};
+        std::vector<std::string> names;
+        {
+            FailingCalls counting(-1, 0);
+            if (!kav::SavePointsToFile(path, points, {}).Ok())
+                qFatal("a save that fails nothing failed");
+            names = FailingCalls::Names();
+        }
+        QFile::remove(QFile::decodeName(path));
+        const auto rename = std::find(names.begin(), names.end(), "rename") - names.begin();
+        for (int call = 0; call < static_cast<int>(names.size()); ++call) {
+            for (const auto& [error, name] : {std::pair{ENOSPC, "ENOSPC"}, {EIO, "EIO"}, {EACCES, "EACCES"}})
+                QTest::addRow("%d %s %s", call, names[call].c_str(), name) << call << error << (call > rename);
+        }
+    }
+    void everyFailedCallOfASaveIsTold()
+    {
+        QFETCH(int, call);
+        QFETCH(int, error);
+        QFETCH(bool, renamed);
+        const QString path = Path(QStringLiteral("keep.txt"));
+        WriteAll(path, "old contents");
+        Store({{1, 2}, {3, 4}});
+        {
+            FailingCalls failing(call, error);
+            Save(path, {});
+        }
+        QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath", "warning"}));
+        const QString told = m_prompts->asked[2].text;
+        QVERIFY2(told.contains(kav::SystemErrorReason(error, kav::FileAccess::Write)), qPrintable(told));
+        QCOMPARE(Stored(), (Points{{1, 2}, {3, 4}}));
+        QCOMPARE(ReadAll(path), renamed ? QByteArray("1 2 3 4") : QByteArray("old contents"));
+        QCOMPARE(DirectoryEntries(), QStringList{QStringLiteral("keep.txt")});
     }
 
     void aWriteThatFailsMidwayKeepsTheOldFile()
