@@ -25,7 +25,6 @@ public:
     // Maps the first `size` bytes of the open file `fd` read-only; false
     // with errno set when the system refuses (some file systems cannot).
     bool Map(int fd, std::uint64_t size);
-    bool IsMapped() const { return m_bytes != nullptr; }
     const unsigned char* Bytes() const { return m_bytes; }
     std::uint64_t Size() const { return m_size; }
 

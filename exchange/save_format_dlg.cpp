@@ -98,10 +98,10 @@ CSaveFormatDlg::CSaveFormatDlg(QWidget* parent)
     };
     auto* labelX = new QLabel(QStringLiteral("X"), this);
     layout.Place(labelX, 33, 99, 8, 8);
-    m_editX = makeEdit("sepX", QRect(41, 95, 11, 12), m_textX);
+    m_editX = makeEdit("sepX", QRect(41, 95, 11, 12), QString());
     auto* labelY = new QLabel(QStringLiteral("Y"), this);
     layout.Place(labelY, 56, 99, 8, 8);
-    m_editY = makeEdit("sepY", QRect(65, 95, 11, 12), m_textY);
+    m_editY = makeEdit("sepY", QRect(65, 95, 11, 12), QString());
 
     layout.Place(Heading(ui::kFormatHeading, this), 7, 7, 163, 16);
     layout.Place(Heading(ui::kOrderHeading, this), 7, 120, 163, 16);
@@ -162,8 +162,6 @@ void CSaveFormatDlg::accept()
         m_order = SaveFormat::kClickOrder;
     else if (m_radioReverse->isChecked())
         m_order = SaveFormat::kReverseOrder;
-    m_textX = m_editX->text();
-    m_textY = m_editY->text();
     QDialog::accept();
 }
 

@@ -26,8 +26,6 @@ public:
     char m_sepY = ' ';
     QLineEdit* m_editY;
     QLineEdit* m_editX;
-    QString m_textX;
-    QString m_textY;
     QRadioButton* m_radioSpace;
     QRadioButton* m_radioComma;
     QRadioButton* m_radioUser;

@@ -46,7 +46,6 @@ public:
     // The part has ended and a separator follows: ends an open number (0 or
     // 1 pairs written). An x then left open is the part's last number.
     std::size_t EndPart(Point* pairs);
-    bool HasOpenX() const { return m_havePendingX; }
     std::uint32_t OpenX() const { return m_pendingX; }
 
     // The digit runs that start in data[0, size), which must be followed by

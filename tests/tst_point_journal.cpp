@@ -286,9 +286,10 @@ TEST_F(JournalTest, AKillAtAnyMomentLeavesAFigureThatWas)
             after.insert(after.end(), more.begin(), more.end());
             return after;
         };
-        if (done >= 0)
+        if (done >= 0) {
             EXPECT_TRUE(got == figureAfter(done) || got == figureAfter(done + 1))
                 << "attempt " << attempt << ": " << done << " changes completed, " << got.size() << " points";
+        }
     }
     ::munmap(completed, sizeof(std::atomic<int>));
     EXPECT_EQ(kinds.size(), 2u); // kills landed before and after the big change
@@ -533,8 +534,9 @@ TEST_F(JournalTest, AJournalThatCannotBeMadeSaysWhyAndLeavesNothing)
         const kav::FileResult opened = journal.Open(Folder());
         EXPECT_EQ(opened.error, EIO) << FailingCalls::Failed();
         EXPECT_FALSE(journal.IsOpen());
-        if (fs::exists(Folder()))
+        if (fs::exists(Folder())) {
             EXPECT_TRUE(fs::is_empty(Folder())) << FailingCalls::Failed();
+        }
     }
 }
 

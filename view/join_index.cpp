@@ -32,7 +32,7 @@ void Store(std::uint32_t& slot, std::uint32_t index)
 void Release(std::vector<std::uint32_t>&& slots)
 {
     const std::size_t bytes = slots.size() * sizeof(std::uint32_t);
-    ReleaseAside(std::move(slots), bytes);
+    ReleaseOnThread(std::move(slots), bytes);
 }
 
 } // namespace

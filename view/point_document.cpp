@@ -105,7 +105,7 @@ bool PointDocument::Apply(const PointChange& asked)
     // What the donor still holds, this store's old buffers or its own
     // copied points, may be hundreds of megabytes.
     if (change.donor)
-        change.donor->DropAside();
+        change.donor->DropBuffers();
     if (!done)
         return false;
     // Undo keeps what it took for Redo; any other change forgets it.

@@ -4,6 +4,9 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -16,16 +19,75 @@ constexpr std::int64_t kMaxCapacity = std::numeric_limits<std::int32_t>::max();
 
 } // namespace
 
-void ReleaseAside(PointBuffer buffer)
+namespace {
+
+// One thread for every large release, joined when the program ends.
+class Releaser {
+public:
+    Releaser()
+        : m_thread([this] { Run(); })
+    {
+    }
+    ~Releaser()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    void Add(std::function<void()> release)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue.push_back(std::move(release));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_queue.empty())
+                return; // stopped, and nothing left to free
+            std::function<void()> release = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            release();
+            release = nullptr; // what it held goes here, off the lock
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex; // guards m_queue and m_stop
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_queue;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+void ReleaseLater(std::function<void()> release)
 {
-    const std::size_t bytes = PointArrayBytes(buffer.get());
-    ReleaseAside(std::move(buffer), bytes);
+    static Releaser releaser;
+    releaser.Add(std::move(release));
 }
 
-void PointStore::DropAside()
+void ReleaseOnThread(PointBuffer buffer)
 {
-    ReleaseAside(std::move(m_pointsA));
-    ReleaseAside(std::move(m_pointsB));
+    const std::size_t bytes = PointArrayBytes(buffer.get());
+    ReleaseOnThread(std::move(buffer), bytes);
+}
+
+void PointStore::DropBuffers()
+{
+    ReleaseOnThread(std::move(m_pointsA));
+    ReleaseOnThread(std::move(m_pointsB));
     m_countA = m_countB = 0;
     m_capacityA = m_capacityB = 0;
 }

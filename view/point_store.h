@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <thread>
+#include <functional>
 
 namespace kav {
 
@@ -23,16 +23,20 @@ struct PointBufferDeleter {
 };
 using PointBuffer = std::unique_ptr<Point[], PointBufferDeleter>;
 
-// Frees what `owner` holds, `bytes` of it, on a thread of its own when it
+// Runs `release` on the one releasing thread, which lives until the program
+// ends and frees in the order given.
+void ReleaseLater(std::function<void()> release);
+
+// Frees what `owner` holds, `bytes` of it, on the releasing thread when it
 // is large, at once when not: unmapping hundreds of megabytes takes longer
 // than a frame. Point buffers and the join index's tables go this way.
-template <class Owner> void ReleaseAside(Owner owner, std::size_t bytes)
+template <class Owner> void ReleaseOnThread(Owner owner, std::size_t bytes)
 {
-    constexpr std::size_t kAsideBytes = std::size_t{64} << 20;
-    if (bytes >= kAsideBytes)
-        std::thread([old = std::move(owner)] {}).detach();
+    constexpr std::size_t kOnThreadBytes = std::size_t{64} << 20;
+    if (bytes >= kOnThreadBytes)
+        ReleaseLater([old = std::make_shared<Owner>(std::move(owner))]() mutable { old.reset(); });
 }
-void ReleaseAside(PointBuffer buffer);
+void ReleaseOnThread(PointBuffer buffer);
 
 // The view's points in click order, kept in two buffers that take turns:
 // when the active one fills up, the other is allocated at twice the size,
@@ -100,9 +104,9 @@ public:
 
     void RemoveLastPoint();
     void ClearPoints();
-    // Drops the points and the buffers, large ones on a thread of their
-    // own; the store then refuses further points, as a donor does.
-    void DropAside();
+    // Drops the points and the buffers, large ones on the releasing
+    // thread; the store then refuses further points, as a donor does.
+    void DropBuffers();
 
     // The store's state, readable under the names the design gives it.
     PointBuffer m_pointsA;

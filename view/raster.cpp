@@ -279,14 +279,6 @@ void Rasterizer::Pixel(Point p, std::uint32_t colour) const
     PlotPixel(p, paint);
 }
 
-void Rasterizer::Segment(Point a, Point b, std::uint32_t colour) const
-{
-    const Device from = ToDevice(a);
-    const Device to = ToDevice(b);
-    Paint paint{m_canvas.pixels, colour};
-    ClippedLine(m_canvas, from.x, from.y, to.x, to.y, paint);
-}
-
 void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const
 {
     Paint paint{m_canvas.pixels, colour};

@@ -29,8 +29,6 @@ public:
 
     // One pixel; pixels outside the canvas are ignored.
     void Pixel(Point p, std::uint32_t colour) const;
-    // The 1-pixel segment from a to b, both ends included.
-    void Segment(Point a, Point b, std::uint32_t colour) const;
     // The segments that end at points[from] to points[to - 1], each drawn
     // from the point before it.
     void Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const;
