@@ -1,6 +1,7 @@
 #include "app/kav_app.h"
 
 #include "app/main_frame.h"
+#include "app/recovery.h"
 #include "app/memory_limit.h"
 #include "app/termination_signals.h"
 #include "exchange/file_errors.h"
@@ -58,6 +59,7 @@ CKavApp::CKavApp(CUserPrompts& prompts, QObject* parent)
 CKavApp::~CKavApp()
 {
     // The window goes before the journal that its figure records into.
+    m_recovery.reset();
     m_frame.reset();
     m_journal.reset();
 }
@@ -175,6 +177,16 @@ void CKavApp::ShowRecoveryUnavailable(const FileResult& failure)
 void CKavApp::StartJournal()
 {
     m_journal = std::make_unique<PointJournal>();
+    // A big change written: a command that waits for it may start.
+    m_journal->SetWrittenHandler([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_frame)
+                    m_frame->View()->Recheck();
+            },
+            Qt::QueuedConnection);
+    });
     // Told once, from whichever thread met it; shown on this one.
     m_journal->SetFailureHandler([this](FileResult failure) {
         QMetaObject::invokeMethod(this, [this, failure] { ShowRecoveryUnavailable(failure); }, Qt::QueuedConnection);
@@ -235,83 +247,9 @@ void CKavApp::OfferRecovery()
     PointJournal* journal = Journal();
     if (!journal || !m_frame)
         return;
-    // Only the newest figure is offered; the journals after it stay for a
-    // later start.
-    for (FoundJournal& found : FindDeadJournals(QFile::encodeName(JournalFolder()).toStdString(), journal->Id())) {
-        auto points = std::make_unique<PointStore>(&ReallocateWithinMemory);
-        const JournalRead read = ReadDeadJournal(found.JournalPath(), *points);
-        if (read.result.Cancelled())
-            return; // asked again at the next start
-        if (read.result.NoRoom()) {
-            m_frame->statusBar()->showMessage(ui::kRecoveryNoMemoryText);
-            return; // likewise
-        }
-        if (read.Damaged())
-            found.MoveAside();
-        else if (read.result.Ok() && !points->HasPoints())
-            found.Remove();
-        if (!read.result.Ok() || !points->HasPoints())
-            continue;
-        const QLocale locale;
-        const QString when = locale.toString(QDateTime::fromSecsSinceEpoch(found.Modified()),
-                                             QStringLiteral("d.M.yyyy HH:mm"));
-        const QString count = locale.toString(qlonglong(points->ActivePoints().size()));
-        CKavView* view = m_frame->View();
-        if (!m_prompts.AskYesNo(m_frame.get(), ui::kRecoverText.arg(when, count), ui::kRecoverCaption)) {
-            found.Remove();
-            return;
-        }
-        if (view->Apply(PointChange::Recovered(*points))) {
-            // Adopt's own result: the figure may be recorded anew when the
-            // old file cannot be taken over.
-            const FileResult adopted = journal->Adopt(found, read, view->Store().ActivePoints());
-            if (!adopted.Ok())
-                ShowRecoveryUnavailable(adopted);
-            view->update();
-        }
-        return;
-    }
-}
-
-namespace {
-
-// Reads a dead instance's journal on a thread of its own, as the loader
-// reads a file.
-class JournalReader final : public FileWorker {
-public:
-    JournalReader(std::string path, PointStore& points)
-        : m_path(std::move(path))
-        , m_points(points)
-    {
-        Start([this] { m_read = ReadJournal(m_path, m_points, Control()); });
-    }
-    ~JournalReader() { Finish(); }
-
-    // Once it has ended.
-    const JournalRead& Read() const { return m_read; }
-
-private:
-    std::string m_path;
-    PointStore& m_points;
-    JournalRead m_read;
-};
-
-} // namespace
-
-// A figure of a hundred million points takes a second to read: it is read
-// on a thread while the window repaints, with the progress and Anuluj
-// shown after a moment, and the view takes no command meanwhile.
-JournalRead CKavApp::ReadDeadJournal(const std::string& path, PointStore& points)
-{
-    CKavView* view = m_frame->View();
-    view->SetBusy(true);
-    JournalReader reader(path, points);
-    const bool shown = m_frame->isVisible();
-    reader.WaitShowing(m_prompts.StartProgress(m_frame.get(), ProgressWork::Loading, ui::kRecoveryReadingText,
-                                               QFileInfo(QFile::decodeName(path.c_str())).size()),
-                       [&] { return shown && !m_frame->isVisible(); });
-    view->SetBusy(false);
-    return reader.Read();
+    m_recovery = std::make_unique<CRecovery>(m_prompts, *m_frame, *journal,
+                                             QFile::encodeName(JournalFolder()).toStdString());
+    m_recovery->Start();
 }
 
 QStringList CKavApp::RecentFiles()

@@ -15,11 +15,11 @@ class QIcon;
 namespace kav {
 
 class CMainFrame;
+class CRecovery;
 class CTerminationSignals;
 class CUserPrompts;
 class PointJournal;
 class PointStore;
-struct JournalRead;
 
 // The program's icon, at every size the package installs.
 QIcon AppIcon();
@@ -72,7 +72,6 @@ private:
     // Offers the figure of the newest journal that an instance no longer
     // running left behind.
     void OfferRecovery();
-    JournalRead ReadDeadJournal(const std::string& path, PointStore& points);
     void KeepJournal();
     void ShowRecoveryUnavailable(const FileResult& failure);
 
@@ -83,6 +82,7 @@ private:
     std::unique_ptr<CTerminationSignals> m_signals;
     bool m_sessionEnding = false;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CRecovery> m_recovery;
     int m_exitCode = 0;
 };
 

@@ -66,10 +66,8 @@ public:
         m_dialog.setLabelText(m_text + u'\n'
                               + (saving ? ui::kSavingProgressText.arg(megabytes)
                                         : ui::kLoadingProgressText.arg(megabytes, locale.toString(points))));
-        // The dialog's own timer shows it; until then the window repaints
-        // but takes no input, and afterwards the modal dialog keeps it off.
-        QCoreApplication::processEvents(m_dialog.isVisible() ? QEventLoop::AllEvents
-                                                             : QEventLoop::ExcludeUserInputEvents);
+        // The dialog's own timer shows it; until then the window answers as
+        // usual, and the view refuses every command.
         return !m_dialog.wasCanceled();
     }
 

@@ -155,6 +155,14 @@ std::string WalkFile(std::size_t count)
     return path;
 }
 
+// Runs the event loop until the command under way has ended: its job's end
+// comes as an event.
+void Finish(kav::CKavView& view)
+{
+    while (view.CommandRunning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // Runs the event loop until the picture shows every point and the join
 // index holds them: the user has looked at the new figure for a moment.
 void RunUntilIdle(kav::CKavView& view, QImage& image)
@@ -194,6 +202,7 @@ void ClickAfterLoad(benchmark::State& state, const Wait& wait)
         kav::CKavView view(prompts);
         view.resize(kWidth, kHeight);
         view.OnPointsOpen();
+        Finish(view);
         wait(view, image);
         const auto start = std::chrono::steady_clock::now();
         view.OnLButtonDown(QPoint(20, 20));
@@ -245,10 +254,12 @@ void BM_ReplaceCommand(benchmark::State& state)
         auto view = std::make_unique<kav::CKavView>(prompts);
         view->resize(kWidth, kHeight);
         view->OnPointsOpen();
+        Finish(*view);
         RunUntilIdle(*view, image);
         ResetPeakRss();
         state.ResumeTiming();
         view->OnPointsOpen();
+        Finish(*view);
         state.PauseTiming();
         RunUntilIdle(*view, image);
         peak = std::max(peak, PeakRss());
@@ -272,6 +283,7 @@ void BM_OpenCommand(benchmark::State& state)
     for (auto _ : state) {
         kav::CKavView view(prompts);
         view.OnPointsOpen();
+        Finish(view);
         if (prompts.failed || view.Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
     }
@@ -298,9 +310,11 @@ void BM_OpenCommandJournal(benchmark::State& state)
         if (!journal.Open(folder).Ok())
             state.SkipWithError("no journal folder");
         auto view = std::make_unique<kav::CKavView>(prompts);
-        view->SetJournal(&journal);
+        view->Document().SetObserver(kav::PointDocument::Slot::Journal, &journal);
+        view->Document().AddReader(&journal);
         state.ResumeTiming();
         view->OnPointsOpen();
+        Finish(*view);
         state.PauseTiming();
         if (prompts.failed || view->Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
@@ -330,6 +344,7 @@ void BM_SaveCommand(benchmark::State& state)
     Fill(view, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         view.OnPointsSave();
+        Finish(view);
         if (prompts.failed)
             state.SkipWithError("the save failed");
     }
@@ -358,6 +373,7 @@ void BM_SaveBlocking(benchmark::State& state)
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         view.OnPointsSave();
+        Finish(view);
         if (prompts.failed)
             state.SkipWithError("the save failed");
         state.SetIterationTime(std::chrono::duration<double>(prompts.progressStarted - start).count());
@@ -486,12 +502,13 @@ void BM_Recover(benchmark::State& state)
         kav::PointJournal own; // ends without Discard too: the next round finds it
         if (!own.Open(folder).Ok())
             state.SkipWithError("no journal");
-        view.SetJournal(&own);
+        view.Document().SetObserver(kav::PointDocument::Slot::Journal, &own);
+        view.Document().AddReader(&own);
         std::vector<kav::FoundJournal> found = kav::FindDeadJournals(folder, own.Id());
         auto recovered = std::make_unique<kav::PointStore>();
         const kav::JournalRead read
             = found.empty() ? kav::JournalRead{} : kav::ReadJournal(found[0].JournalPath(), *recovered);
-        if (read.state != kav::JournalRead::Recovered || !view.Apply(kav::PointChange::Recovered(*recovered))
+        if (!read.result.Ok() || !view.Apply(kav::PointChange::Recovered(*recovered))
             || !own.Adopt(found[0], read, view.Store().ActivePoints()).Ok()) {
             state.SkipWithError("nothing recovered");
             break;

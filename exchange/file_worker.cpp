@@ -2,13 +2,20 @@
 
 #include "view/user_prompts.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
-
 namespace kav {
 
-FileWorker::FileWorker() = default;
+namespace {
+
+// How often the progress shows new counts; the end does not wait for it.
+constexpr int kRefreshMs = 50;
+
+} // namespace
+
+FileWorker::FileWorker()
+{
+    m_refresh.setInterval(kRefreshMs);
+    connect(&m_refresh, &QTimer::timeout, this, &FileWorker::OnRefresh);
+}
 
 FileWorker::~FileWorker()
 {
@@ -17,40 +24,48 @@ FileWorker::~FileWorker()
 
 void FileWorker::Start(std::function<void()> job)
 {
-    m_thread.reset(QThread::create(std::move(job)));
-    m_thread->start();
+    m_thread = std::thread([this, job = std::move(job)] {
+        job();
+        // Removed unread if the worker goes first, which joins this thread
+        // before it does.
+        QMetaObject::invokeMethod(this, &FileWorker::OnEnded, Qt::QueuedConnection);
+    });
 }
 
 void FileWorker::Finish()
 {
-    if (!m_thread)
-        return;
     Cancel();
-    m_thread->wait();
+    WaitForEnd();
 }
 
-bool FileWorker::Wait(int milliseconds)
+void FileWorker::WaitForEnd()
 {
-    return !m_thread || m_thread->wait(QDeadlineTimer(milliseconds));
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
-bool FileWorker::WaitShowing(std::unique_ptr<CProgress> progress, const std::function<bool()>& stop)
+void FileWorker::ShowProgress(std::unique_ptr<CProgress> progress)
 {
-    // How often the window repaints and the user may cancel.
-    constexpr int kStepMs = 20;
-    bool cancelled = false;
-    while (!Wait(kStepMs)) {
-        if (!progress)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        if (cancelled)
-            continue;
-        if ((stop && stop()) || (progress && !progress->Update(DoneBytes(), DonePoints()))) {
-            Cancel();
-            cancelled = true;
-            progress.reset();
-        }
+    m_progress = std::move(progress);
+    if (m_progress)
+        m_refresh.start();
+}
+
+void FileWorker::OnRefresh()
+{
+    if (m_progress && !m_progress->Update(DoneBytes(), DonePoints())) {
+        Cancel();
+        m_progress.reset();
+        m_refresh.stop();
     }
-    return cancelled;
+}
+
+void FileWorker::OnEnded()
+{
+    WaitForEnd(); // it has ended: this only joins it
+    m_refresh.stop();
+    m_progress.reset();
+    Q_EMIT Finished();
 }
 
 } // namespace kav

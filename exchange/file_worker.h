@@ -2,42 +2,50 @@
 
 #include "exchange/file_result.h"
 
+#include <QObject>
+#include <QTimer>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-
-class QThread;
+#include <thread>
 
 namespace kav {
 
 class CProgress;
 
-// A file job on a thread of its own, which the owner waits for in short
-// steps and may cancel at any time: the loader and the saver.
-class FileWorker {
+// A file job on a thread of its own: the loader, the saver and the journal
+// reader. It starts at once; its end comes as Finished() on the thread that
+// made it, after which the results may be read. The owner returns to the
+// event loop meanwhile and may cancel it at any time.
+class FileWorker : public QObject {
+    Q_OBJECT
+
 public:
     FileWorker(const FileWorker&) = delete;
     FileWorker& operator=(const FileWorker&) = delete;
 
-    // True once the job has ended; waits up to `milliseconds` for that.
-    bool Wait(int milliseconds);
     void Cancel() { m_cancelled = true; }
+    bool Running() const { return m_thread.joinable(); }
+    // Blocks until the job has ended; Finished() still comes.
+    void WaitForEnd();
 
     // The bytes and the points done so far, while it runs.
     std::int64_t DoneBytes() const { return m_doneBytes; }
     std::int64_t DonePoints() const { return m_donePoints; }
 
-    // Waits for the job's end in short steps, the window repainting
-    // meanwhile. After each step `progress`, when there is one, shows the
-    // counts; its Anuluj, or `stop()` turning true, cancels the job, whose
-    // end is still waited for. True when it was cancelled.
-    bool WaitShowing(std::unique_ptr<CProgress> progress, const std::function<bool()>& stop = {});
+    // Shows the counts in `progress` (none: nothing shown) until the job
+    // ends; its Anuluj cancels the job, whose end still comes.
+    void ShowProgress(std::unique_ptr<CProgress> progress);
+
+Q_SIGNALS:
+    void Finished();
 
 protected:
     FileWorker();
-    ~FileWorker();
-    // Starts the job at once; the last step of a derived constructor.
+    ~FileWorker() override;
+    // Starts the job; the last step of a derived constructor.
     void Start(std::function<void()> job);
     // Cancels a job still running and waits for it. The first step of a
     // derived destructor, since the job uses the derived members.
@@ -46,12 +54,16 @@ protected:
     // For the job: its cancel and its counts.
     FileJobControl Control() { return {&m_cancelled, &m_doneBytes, &m_donePoints}; }
 
+private:
+    void OnEnded();
+    void OnRefresh();
+
     std::atomic<bool> m_cancelled = false;
     std::atomic<std::int64_t> m_doneBytes = 0;
     std::atomic<std::int64_t> m_donePoints = 0;
-
-private:
-    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<CProgress> m_progress;
+    QTimer m_refresh; // the progress's counts, a few times a second
+    std::thread m_thread;
 };
 
 } // namespace kav

@@ -360,6 +360,7 @@ void PointJournal::DoRewrite(std::unique_lock<std::mutex>& lock)
     if (!superseded)
         m_queued.clear();
     m_queueing = false;
+    const bool written = !m_oldStaysValid && !Superseded();
     if (!m_oldStaysValid)
         m_bigPending = Superseded();
     if (!result.Ok()) {
@@ -378,6 +379,8 @@ void PointJournal::DoRewrite(std::unique_lock<std::mutex>& lock)
     m_idle.notify_all();
     lock.unlock();
     file.Reset();
+    if (written && m_onWritten)
+        m_onWritten();
 
     // Step 4: the whole new file on disk before its name moves over the old.
     FileResult renamed;

@@ -73,6 +73,9 @@ public:
     // Runs once, at the first failure, on the thread that met it (this
     // one's or the journal's); set before the first Record.
     void SetFailureHandler(std::function<void(FileResult)> handler) { m_onFailure = std::move(handler); }
+    // Runs on the journal's thread each time a big change has been written
+    // or has failed (Writing() turned false); set before the first Record.
+    void SetWrittenHandler(std::function<void()> handler) { m_onWritten = std::move(handler); }
 
     // Records a completed change; `after` is the figure after it. A big
     // change and a compaction read `after` from the thread: see Leased.
@@ -140,6 +143,7 @@ private:
     std::string m_id;
     std::uint64_t m_started = 0;
     std::function<void(FileResult)> m_onFailure;
+    std::function<void()> m_onWritten;
     // Owned by the UI thread; the thread only ends before Discard closes it.
     int m_lockFd = -1;
 

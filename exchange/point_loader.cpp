@@ -23,6 +23,8 @@ constexpr int kPollMs = 50;
 constexpr qint64 kParallelFrom = qint64{1} << 20;
 // Parts per thread, so that one slow part does not hold up the rest.
 constexpr unsigned kPartsPerThread = 4;
+// More points than a store can hold, or than the memory can.
+const FileResult kTooMany = FileResult::Failed(FileStep::Store, ENOMEM);
 
 // Whether the file still has the size that the load was planned for; one
 // that changed under the load may have given points that it never held.
@@ -82,9 +84,10 @@ void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
         cuts.push_back(size / parts * k);
     ParallelScanOptions options;
     options.threads = threads;
-    options.cancelled = &m_cancelled;
-    options.progress = &m_doneBytes;
-    options.pairsDone = &m_donePoints;
+    const FileJobControl control = Control();
+    options.cancelled = control.cancelled;
+    options.progress = control.bytes;
+    options.pairsDone = control.points;
     // Read where it lies in the page cache; a file system that cannot map
     // is read with copies.
     MappedFile mapped;
@@ -99,21 +102,19 @@ void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
         result = ParallelScanResult::Changed;
     switch (result) {
     case ParallelScanResult::Finished:
-        m_status = LoadStatus::Loaded;
+        m_result = {};
         break;
     case ParallelScanResult::ReadFailed:
-        m_error = FileResult::Failed(FileStep::Read, readError);
-        m_status = LoadStatus::ReadFailed;
+        m_result = FileResult::Failed(FileStep::Read, readError);
         break;
     case ParallelScanResult::Changed:
-        m_error = FileResult::Failed(FileStep::Read, EIO);
-        m_status = LoadStatus::ReadFailed;
+        m_result = FileResult::Failed(FileStep::Read, EIO);
         break;
     case ParallelScanResult::Refused:
-        m_status = LoadStatus::TooMany;
+        m_result = kTooMany;
         break;
     case ParallelScanResult::Cancelled:
-        m_status = LoadStatus::Cancelled;
+        m_result = FileResult::Cancel(FileStep::Read);
         break;
     }
 }
@@ -123,13 +124,13 @@ void PointLoader::RunStreaming()
     PointScanner scanner([this](std::span<const Point> pairs) {
         if (!m_points.AppendPoints(pairs))
             return false;
-        m_donePoints += static_cast<std::int64_t>(pairs.size());
+        *Control().points += static_cast<std::int64_t>(pairs.size());
         return true;
     });
     const std::span<char> buffer = scanner.Buffer();
     for (;;) {
-        if (m_cancelled) {
-            m_status = LoadStatus::Cancelled;
+        if (Control().Cancelled()) {
+            m_result = FileResult::Cancel(FileStep::Read);
             return;
         }
         // Waits for data in short steps, so that a pipe that stays silent
@@ -142,19 +143,18 @@ void PointLoader::RunStreaming()
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            m_error = FileResult::FromErrno(FileStep::Read);
-            m_status = LoadStatus::ReadFailed;
+            m_result = FileResult::FromErrno(FileStep::Read);
             return;
         }
         if (got == 0)
             break;
-        m_doneBytes += got;
+        *Control().bytes += got;
         if (!scanner.Feed(static_cast<std::size_t>(got))) {
-            m_status = LoadStatus::TooMany;
+            m_result = kTooMany;
             return;
         }
     }
-    m_status = scanner.Finish() ? LoadStatus::Loaded : LoadStatus::TooMany;
+    m_result = scanner.Finish() ? FileResult{} : kTooMany;
 }
 
 } // namespace kav

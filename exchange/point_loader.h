@@ -11,28 +11,20 @@
 
 namespace kav {
 
-enum class LoadStatus {
-    Loaded,
-    ReadFailed, // the file failed part way: Error() says why
-    TooMany, // more points than a store can hold, or than the memory can
-    Cancelled,
-};
-
 // Reads every pair of an opened file into a store of its own, on a thread of
 // its own, so that nothing waits on the file: not a pipe that no one writes
-// to, nor a device that never ends. The owner waits for it in short steps and
-// may cancel it at any time.
-class PointLoader : public FileWorker {
+// to, nor a device that never ends.
+class PointLoader final : public FileWorker {
 public:
     // Starts at once. `reallocate` grows the loader's store.
     PointLoader(FileHandle file, PointReallocator reallocate);
     // Cancels a load still running and waits for its thread.
-    ~PointLoader();
+    ~PointLoader() override;
 
 
-    // Once it has ended.
-    LoadStatus Status() const { return m_status; }
-    FileResult Error() const { return m_error; }
+    // Once it has ended: Ok, or why the file failed part way, NoRoom() for
+    // more points than a store can hold or the memory can, Cancelled().
+    FileResult Result() const { return m_result; }
     PointStore& Points() { return m_points; }
 
 private:
@@ -45,8 +37,7 @@ private:
 
     FileHandle m_file;
     PointStore m_points;
-    LoadStatus m_status = LoadStatus::Loaded;
-    FileResult m_error;
+    FileResult m_result;
 };
 
 } // namespace kav

@@ -7,14 +7,18 @@ PointSaver::PointSaver(QByteArray path, std::span<const Point> points, const Sav
     , m_points(points)
     , m_format(format)
 {
-    Start([this] {
-        m_result = SavePointsToFile(m_path, m_points, m_format, Control());
-    });
+    Start([this] { m_result = SavePointsToFile(m_path, m_points, m_format, Control()); });
 }
 
 PointSaver::~PointSaver()
 {
     Finish();
+}
+
+void PointSaver::EndLease()
+{
+    Cancel();
+    WaitForEnd();
 }
 
 } // namespace kav

@@ -2,26 +2,27 @@
 
 #include "exchange/file_worker.h"
 #include "exchange/point_file.h"
-
-#include <atomic>
-#include <cstdint>
+#include "view/point_document.h"
 
 namespace kav {
 
 // Saves points to a file on a thread of its own, so that neither a large
-// figure nor a slow disk or pipe holds up the window. The points are read
-// in place: they must not change until the save has ended. The owner waits
-// for it in short steps and may cancel it at any time.
-class PointSaver : public FileWorker {
+// figure nor a slow disk or pipe holds up the window. It reads the points
+// in place, under a lease on them: a change that would disturb them
+// cancels the save and waits for its end.
+class PointSaver final : public FileWorker, public PointReader {
 public:
     // Starts at once.
     PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format);
     // Cancels a save still running and waits for its thread.
-    ~PointSaver();
+    ~PointSaver() override;
 
-    // Once it has ended: ECANCELED when a cancel came in time to keep the
+    // Once it has ended: Cancelled() when a cancel came in time to keep the
     // old file.
     FileResult Result() const { return m_result; }
+
+    std::span<const Point> Leased() const override { return Running() ? m_points : std::span<const Point>(); }
+    void EndLease() override;
 
 private:
     QByteArray m_path;

@@ -1,5 +1,7 @@
 // The view's Save, Open and listing commands, and files dropped on it: the
-// view's handlers that move points between the store and text.
+// view's handlers that move points between the store and text. A save and
+// a load run on a thread; the command returns to the event loop and ends
+// when the job's Finished() comes, holding its scope until then.
 
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
@@ -9,30 +11,52 @@
 #include "view/kav_view.h"
 #include "view/user_prompts.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
-#include <QScopedValueRollback>
-#include <QTimer>
 #include <QUrl>
 
 namespace kav {
 
-namespace {
+struct CKavView::RunningLoad {
+    CommandScope scope;
+    PointLoader loader;
+    QByteArray path;
+    bool replace = false;
+};
 
-// How often a drop that came during a command looks whether it has ended.
-constexpr int kDropRetryMs = 20;
+struct CKavView::RunningSave {
+    CommandScope scope;
+    PointSaver saver;
+    QString path;
+};
 
-} // namespace
+void CKavView::RunningDeleter::operator()(RunningLoad* load) const
+{
+    delete load;
+}
+
+void CKavView::RunningDeleter::operator()(RunningSave* save) const
+{
+    delete save;
+}
+
+CKavView::~CKavView()
+{
+    // Closing the window does not cancel a save that the user asked for;
+    // a stalled pipe still ends at the stall limit.
+    if (m_save)
+        m_save->saver.WaitForEnd();
+    m_document.EndLeases(); // before a reader can post to a view half gone
+}
 
 void CKavView::OnPointsSave()
 {
-    if (!MayStartCommand())
+    CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     if (!m_document.Store().HasPoints()) {
         m_prompts.Tell(this, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
         return;
@@ -43,28 +67,36 @@ void CKavView::OnPointsSave()
     const QString path = m_prompts.AskSavePath(this);
     if (path.isEmpty())
         return;
-    // The points are written where they are, on a thread of their own: they
-    // stay put because every command, a click or Undo too, is refused until
-    // the save ends. Closing the window does not cancel what the user asked
-    // for; a stalled pipe still ends at the stall limit.
+    // The points are written where they are, under the saver's lease: a
+    // change that would disturb them stops it first.
     const std::span<const Point> points = m_document.Points();
-    PointSaver saver(QFile::encodeName(path), points, *format);
-    const bool cancelled = saver.WaitShowing(
+    m_save.reset(new RunningSave{std::move(scope), PointSaver(QFile::encodeName(path), points, *format), path});
+    PointSaver& saver = m_save->saver;
+    m_document.AddReader(&saver);
+    connect(&saver, &FileWorker::Finished, this, &CKavView::OnSaveEnded);
+    saver.ShowProgress(
         m_prompts.StartProgress(this, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())));
-    const FileResult saved = saver.Result();
-    if (!saved.Ok() && !(cancelled && saved.error == ECANCELED))
-        m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(path), SystemErrorReason(saved)),
+}
+
+void CKavView::OnSaveEnded()
+{
+    const auto save = std::move(m_save);
+    m_document.RemoveReader(&save->saver);
+    const FileResult saved = save->saver.Result();
+    // A cancel that came in time to keep the old file is no failure.
+    if (!saved.Ok() && !saved.Cancelled())
+        m_prompts.Tell(this, ui::kSaveFailedText.arg(QDir::toNativeSeparators(save->path), SystemErrorReason(saved)),
                        ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
 }
 
 void CKavView::OnPointsOpen()
 {
-    if (!MayStartCommand())
+    CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     const QString path = m_prompts.AskOpenPath(this);
     if (!path.isEmpty())
-        OpenPoints(QFile::encodeName(path));
+        OpenPoints(QFile::encodeName(path), std::move(scope));
 }
 
 namespace {
@@ -86,7 +118,7 @@ QByteArray DroppedFile(const QMimeData* data)
 // cursor.
 void CKavView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!m_busy && !DroppedFile(event->mimeData()).isEmpty())
+    if (!CommandRunning() && !DroppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
@@ -102,56 +134,74 @@ void CKavView::dropEvent(QDropEvent* event)
         this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
 }
 
-// A drop that comes while a command runs waits for it to end.
+// A drop that comes while a command runs, or before the last change is
+// safe, waits for that.
 void CKavView::OpenFile(const QByteArray& path)
 {
-    if (m_busy) {
-        QTimer::singleShot(kDropRetryMs, this, [this, path] { OpenFile(path); });
-        return;
-    }
-    const QScopedValueRollback busy(m_busy, true);
-    OpenPoints(path);
+    m_waitingOpens.append(path);
+    OpenWaiting();
 }
 
-void CKavView::OpenPoints(const QByteArray& path)
+void CKavView::OpenWaiting()
+{
+    if (m_waitingOpens.isEmpty() || CommandRunning() || !m_document.Settled())
+        return;
+    const QByteArray path = m_waitingOpens.takeFirst();
+    OpenPoints(path, HoldCommands());
+}
+
+void CKavView::OpenPoints(const QByteArray& path, CommandScope scope)
 {
     const QString shownPath = QDir::toNativeSeparators(QFile::decodeName(path));
-    auto tell
-        = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };
     // Opened before the question, so that a file that cannot be read never
     // costs the user the points already drawn.
     FileHandle file;
     const FileResult opened = OpenForReading(path, file);
     if (!opened.Ok()) {
-        tell(ui::kOpenFailedText.arg(shownPath, SystemErrorReason(opened)));
+        m_prompts.Tell(this, ui::kOpenFailedText.arg(shownPath, SystemErrorReason(opened)), ui::kOpenFailedCaption,
+                       CUserPrompts::Icon::Warning);
         return;
     }
-    const bool replace = m_document.Store().HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
+    const bool replace
+        = m_document.Store().HasPoints() && m_prompts.AskYesNo(this, ui::kReplaceText, ui::kReplaceCaption);
 
-    // The file is read aside, on a thread of its own: the window waits for
+    // The file is read on a thread of its own: the window waits for
     // nothing, and a failure part way, a cancel or closing the window leave
     // the points as they were.
     const qint64 size = file.KnownSize();
-    PointLoader loader(std::move(file), m_document.Store().Reallocator());
-    // Events are handled while the load runs, so that the window repaints
-    // and can be closed, which cancels it; every command waits for it.
-    const bool shown = window()->isVisible();
-    loader.WaitShowing(m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size),
-                       [&] { return shown && !window()->isVisible(); });
+    m_load.reset(new RunningLoad{std::move(scope), PointLoader(std::move(file), m_document.Store().Reallocator()), path,
+                                 replace});
+    connect(&m_load->loader, &FileWorker::Finished, this, &CKavView::OnLoadEnded);
+    m_load->loader.ShowProgress(m_prompts.StartProgress(this, ProgressWork::Loading, ui::kLoadingText, size));
+}
 
-    switch (loader.Status()) {
-    case LoadStatus::Cancelled:
+// Closing the window cancels a load: nobody is left to see it.
+void CKavView::hideEvent(QHideEvent* event)
+{
+    if (m_load && window()->isHidden())
+        m_load->loader.Cancel();
+    QWidget::hideEvent(event);
+}
+
+void CKavView::OnLoadEnded()
+{
+    const auto load = std::move(m_load);
+    const QString shownPath = QDir::toNativeSeparators(QFile::decodeName(load->path));
+    auto tell
+        = [&](const QString& text) { m_prompts.Tell(this, text, ui::kOpenFailedCaption, CUserPrompts::Icon::Warning); };
+    const FileResult loaded = load->loader.Result();
+    if (loaded.Cancelled())
         return;
-    case LoadStatus::ReadFailed:
-        tell(ui::kReadFailedText.arg(shownPath, SystemErrorReason(loader.Error())));
-        return;
-    case LoadStatus::TooMany:
+    if (loaded.NoRoom()) {
         tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
-    case LoadStatus::Loaded:
-        break;
     }
-    if (!Apply(replace ? PointChange::ReplaceAll(loader.Points()) : PointChange::AppendAll(loader.Points()))) {
+    if (!loaded.Ok()) {
+        tell(ui::kReadFailedText.arg(shownPath, SystemErrorReason(loaded)));
+        return;
+    }
+    PointStore& points = load->loader.Points();
+    if (!Apply(load->replace ? PointChange::ReplaceAll(points) : PointChange::AppendAll(points))) {
         tell(ui::kLoadTooLargeText.arg(shownPath));
         return;
     }
@@ -160,9 +210,9 @@ void CKavView::OpenPoints(const QByteArray& path)
 
 void CKavView::OnShowCoords()
 {
-    if (!MayStartCommand())
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     m_prompts.ShowListing(this, m_document.Points(), {width() / 2, height() / 2});
 }
 

@@ -233,7 +233,7 @@ private Q_SLOTS:
         QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty()); // not before the event loop
         QCoreApplication::processEvents();
         QVERIFY(app.MainFrame()->isVisible());
-        QCOMPARE(app.MainFrame()->View()->Store().ActivePoints().size(), points);
+        QTRY_COMPARE(app.MainFrame()->View()->Store().ActivePoints().size(), points);
         QCOMPARE(prompts.Kinds(), asked);
         if (!asked.isEmpty())
             QCOMPARE(prompts.asked[0].text,

@@ -19,10 +19,30 @@
 #include <sys/stat.h>
 
 using kav::FileHandle;
-using kav::LoadStatus;
 using kav::Point;
 using kav::PointLoader;
 using kav::PointSaver;
+
+namespace {
+
+// How a load ended, as its result tells.
+enum class LoadStatus { Loaded, ReadFailed, TooMany, Cancelled };
+
+LoadStatus StatusOf(const kav::FileResult& result)
+{
+    return result.Ok()          ? LoadStatus::Loaded
+        : result.Cancelled()    ? LoadStatus::Cancelled
+        : result.NoRoom()       ? LoadStatus::TooMany
+                                : LoadStatus::ReadFailed;
+}
+
+// Whether the job's end has come within `ms`, the events handled meanwhile.
+bool Ended(const kav::FileWorker& worker, int ms)
+{
+    return QTest::qWaitFor([&] { return !worker.Running(); }, ms);
+}
+
+} // namespace
 using kav::SaveFormat;
 
 namespace {
@@ -129,11 +149,11 @@ private Q_SLOTS:
         QFETCH(int, error);
         QFETCH(qint64, points);
         PointLoader loader(Opened(path), &AtMost1024);
-        QVERIFY(loader.Wait(5000));
-        QCOMPARE(int(loader.Status()), status);
-        QCOMPARE(loader.Error().error, error);
+        QVERIFY(Ended(loader, 5000));
+        QCOMPARE(int(StatusOf(loader.Result())), status);
+        QCOMPARE((StatusOf(loader.Result()) == LoadStatus::ReadFailed ? loader.Result().error : 0), error);
         QCOMPARE(loader.DonePoints(), points);
-        if (loader.Status() == LoadStatus::Loaded)
+        if (StatusOf(loader.Result()) == LoadStatus::Loaded)
             QCOMPARE(std::vector<Point>(loader.Points().ActivePoints().begin(), loader.Points().ActivePoints().end()),
                      (std::vector<Point>{{1, 2}, {3, 4}, {5, 0}}));
     }
@@ -164,9 +184,9 @@ private Q_SLOTS:
         rule.Finish(expected);
 
         PointLoader loader(Opened(path), limited ? &AtMost1024 : &kav::ReallocatePoints);
-        QVERIFY(loader.Wait(20000));
-        QCOMPARE(int(loader.Status()), status);
-        if (loader.Status() != LoadStatus::Loaded)
+        QVERIFY(Ended(loader, 20000));
+        QCOMPARE(int(StatusOf(loader.Result())), status);
+        if (StatusOf(loader.Result()) != LoadStatus::Loaded)
             return;
         const auto points = loader.Points().ActivePoints();
         QVERIFY(std::vector<Point>(points.begin(), points.end()) == expected);
@@ -183,12 +203,12 @@ private Q_SLOTS:
         const FileHandle writer(::open(path.constData(), O_RDWR));
         QCOMPARE(::ftruncate(writer.Get(), off_t{512} << 20), 0); // a hole: read as zero bytes, separators
         PointLoader loader(Opened(path), &kav::ReallocatePoints);
-        while (loader.DoneBytes() == 0 && !loader.Wait(0))
+        while (loader.DoneBytes() == 0 && loader.Running())
             std::this_thread::yield();
         QCOMPARE(::ftruncate(writer.Get(), 4096), 0);
-        QVERIFY(loader.Wait(20000));
-        QCOMPARE(loader.Status(), LoadStatus::ReadFailed);
-        QCOMPARE(loader.Error().error, EIO);
+        QVERIFY(Ended(loader, 20000));
+        QCOMPARE(StatusOf(loader.Result()), LoadStatus::ReadFailed);
+        QCOMPARE((StatusOf(loader.Result()) == LoadStatus::ReadFailed ? loader.Result().error : 0), EIO);
     }
 
     // A device that never ends and a pipe that stays silent both stop when
@@ -205,10 +225,10 @@ private Q_SLOTS:
         // A writer that never writes keeps the pipe open.
         const FileHandle writer(path.endsWith("fifo") ? ::open(path.constData(), O_RDWR) : -1);
         PointLoader loader(Opened(path), &kav::ReallocatePoints);
-        QVERIFY(!loader.Wait(200));
+        QVERIFY(!Ended(loader, 200));
         loader.Cancel();
-        QVERIFY(loader.Wait(1000));
-        QCOMPARE(loader.Status(), LoadStatus::Cancelled);
+        QVERIFY(Ended(loader, 1000));
+        QCOMPARE(StatusOf(loader.Result()), LoadStatus::Cancelled);
     }
 
     // A save replaces only what the user may write, and clears away what
@@ -327,10 +347,10 @@ private Q_SLOTS:
         QVERIFY(reader.IsOpen());
         const std::vector<Point> points(100000, Point{1234, 5678}); // far more than the pipe holds
         PointSaver saver(Path("fifo"), points, {});
-        QVERIFY(!saver.Wait(300));
+        QVERIFY(!Ended(saver, 300));
         QVERIFY(saver.DoneBytes() > 0);
         saver.Cancel();
-        QVERIFY2(saver.Wait(5000), "the cancel waits for the stall limit");
+        QVERIFY2(Ended(saver, 5000), "the cancel waits for the stall limit");
         QCOMPARE(saver.Result().error, ECANCELED);
     }
 };

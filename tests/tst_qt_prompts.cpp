@@ -56,7 +56,7 @@ private Q_SLOTS:
         clock.start();
         while (!dialog->isVisible() && clock.elapsed() < 3000) {
             QVERIFY(progress->Update(5 * 1048576, 1234567));
-            QThread::msleep(10);
+            QTest::qWait(10); // the event loop shows it, as it runs behind a job
         }
         QVERIFY(dialog->isVisible());
         QVERIFY2(clock.elapsed() >= 400, "shown before half a second");

@@ -64,17 +64,21 @@ class TestViewExchange : public QObject {
             QVERIFY(m_view->Apply(kav::PointChange::Append(p)));
     }
     QString Path(const QString& name) const { return m_dir.filePath(name); }
+    // A command returns to the event loop at once; its job ends later.
+    void WaitForCommand() { QTRY_VERIFY_WITH_TIMEOUT(!m_view->CommandRunning(), 60000); }
     void Save(const QString& path, SaveFormat format)
     {
         m_prompts->formats = {format};
         m_prompts->savePaths = {path};
         m_view->OnPointsSave();
+        WaitForCommand();
     }
     void Open(const QString& path, bool yes = true)
     {
         m_prompts->openPaths = {path};
         m_prompts->yesNo = {yes};
         m_view->OnPointsOpen();
+        WaitForCommand();
     }
     // Many points at once, as an Open would give them.
     void StoreMany(const Points& points)
@@ -578,9 +582,18 @@ private Q_SLOTS:
         };
         m_prompts->openPaths = {QFile::decodeName(fifo)};
         m_prompts->yesNo = {false, true}; // the pipe appends, the drop replaces
+        Points firstEnd;
+        QStringList askedByThen;
+        connect(m_view, &CKavView::CommandsEnded, this, [&] {
+            if (askedByThen.isEmpty()) {
+                firstEnd = Stored();
+                askedByThen = m_prompts->Kinds();
+            }
+        });
         m_view->OnPointsOpen();
-        QCOMPARE(Stored(), (Points{{1, 1}, {5, 6}}));
-        QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question"}));
+        QTRY_VERIFY_WITH_TIMEOUT(!askedByThen.isEmpty(), 20000);
+        QCOMPARE(firstEnd, (Points{{1, 1}, {5, 6}}));
+        QCOMPARE(askedByThen, (QStringList{"openPath", "question"}));
         QTRY_COMPARE(Stored(), (Points{{7, 8}}));
         QCOMPARE(m_prompts->Kinds(), (QStringList{"openPath", "question", "question"}));
     }

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScopedValueRollback>
 
 #include <algorithm>
 #include <optional>
@@ -73,17 +72,43 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
 }
 
-CKavView::~CKavView()
+CKavView::CommandScope::CommandScope(CKavView* view)
+    : m_view(view)
 {
-    m_document.EndLeases(); // before a reader can post to a view half gone
+    ++m_view->m_commands;
 }
 
-bool CKavView::MayStartCommand() const
+CKavView::CommandScope& CKavView::CommandScope::operator=(CommandScope&& other) noexcept
 {
-    const bool may = !m_busy && m_document.Settled();
-    if (!may)
+    if (this != &other) {
+        Release();
+        m_view = std::exchange(other.m_view, nullptr);
+    }
+    return *this;
+}
+
+void CKavView::CommandScope::Release()
+{
+    CKavView* view = std::exchange(m_view, nullptr);
+    if (!view || --view->m_commands > 0)
+        return;
+    Q_EMIT view->CommandsEnded();
+    // Not from inside the command that ends: its caller still unwinds.
+    QMetaObject::invokeMethod(view, &CKavView::OpenWaiting, Qt::QueuedConnection);
+}
+
+CKavView::CommandScope CKavView::BeginCommand()
+{
+    if (m_commands > 0 || !m_document.Settled()) {
         QApplication::beep();
-    return may;
+        return {};
+    }
+    return CommandScope(this);
+}
+
+void CKavView::Recheck()
+{
+    OpenWaiting();
 }
 
 void CKavView::mousePressEvent(QMouseEvent* event)
@@ -252,9 +277,9 @@ void CKavView::DrawPoints(QImage& image, std::span<const Point> points)
 
 void CKavView::OnLButtonDown(QPoint at)
 {
-    if (!MayStartCommand())
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     if (!FindNearPoint(at.x(), at.y()))
         Append({at.x(), at.y()});
     update();
@@ -295,9 +320,9 @@ void CKavView::OnMouseMove(QPoint at)
 
 void CKavView::OnPointsNew()
 {
-    if (!MayStartCommand())
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     if (m_document.Store().HasPoints() && m_prompts.AskYesNo(this, ui::kNewText, ui::kNewCaption))
         Apply(PointChange::Clear());
     update();
@@ -305,18 +330,18 @@ void CKavView::OnPointsNew()
 
 void CKavView::OnUndoPoint()
 {
-    if (!MayStartCommand())
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     Apply(PointChange::RemoveLast());
     update();
 }
 
 void CKavView::OnRedoPoint()
 {
-    if (!MayStartCommand())
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    const QScopedValueRollback busy(m_busy, true);
     if (m_document.CanRedo() && !Apply(PointChange::Redo()))
         m_prompts.Tell(this, ui::kPointRefusedText, ui::kPointRefusedCaption, CUserPrompts::Icon::Warning);
     update();
