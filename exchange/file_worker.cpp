@@ -6,8 +6,9 @@ namespace kav {
 
 namespace {
 
-// How often the progress shows new counts; the end does not wait for it.
-constexpr int kRefreshMs = 50;
+// How often the progress shows new counts and looks at Anuluj; the end does
+// not wait for it.
+constexpr int kRefreshMs = 20;
 
 } // namespace
 

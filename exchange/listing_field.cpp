@@ -55,14 +55,20 @@ CListingField::CListingField(QWidget* parent)
     SetListing({}, {});
 }
 
-CListingField::~CListingField() = default; // the jthread stops the index first
+CListingField::~CListingField()
+{
+    m_stopIndex = true;
+    WaitForIndex();
+}
 
 void CListingField::SetListing(std::span<const Point> points, Point centre)
 {
-    m_indexer = {}; // stops and joins the build of the last index
+    m_stopIndex = true; // the build of the last index ends
+    WaitForIndex();
+    m_stopIndex = false;
     m_points = points;
     m_index = std::make_unique<ListingIndex>(points, centre.x, centre.y);
-    m_indexer = std::jthread([index = m_index.get()](std::stop_token stop) { index->Build(stop); });
+    m_indexer = std::thread([index = m_index.get(), stop = &m_stopIndex] { index->Build(stop); });
     m_indexPoll->start();
     m_edited = false;
     m_pieces.clear();

@@ -110,7 +110,9 @@ private:
 
     std::span<const Point> m_points;
     std::unique_ptr<ListingIndex> m_index;
-    mutable std::jthread m_indexer;
+    // Builds m_index; stopped and joined before a new index or the end.
+    mutable std::thread m_indexer;
+    std::atomic<bool> m_stopIndex = false;
     QTimer* m_indexPoll;
 
     bool m_edited = false; // until the first edit the text is the listing

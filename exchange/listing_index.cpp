@@ -56,10 +56,10 @@ std::uint64_t ListingIndex::PairLength(std::size_t i) const
     return DecimalLength(std::int64_t{m_points[i].x} - m_cx) + 1 + DecimalLength(std::int64_t{m_points[i].y} - m_cy);
 }
 
-bool ListingIndex::Build(std::stop_token stop)
+bool ListingIndex::Build(const std::atomic<bool>* stop)
 {
     for (std::size_t block = m_filled.load(std::memory_order_relaxed) - 1; block + 1 < m_starts.size(); ++block) {
-        if (stop.stop_requested())
+        if (stop && stop->load(std::memory_order_relaxed))
             return false;
         const std::size_t end = std::min(m_points.size(), (block + 1) * m_stride);
         std::uint64_t length = 0;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stop_token>
 #include <vector>
 
 namespace kav {
@@ -30,7 +29,7 @@ public:
 
     // Fills the table from where it stands; returns false when `stop` ended
     // it early. One Build at a time.
-    bool Build(std::stop_token stop = {});
+    bool Build(const std::atomic<bool>* stop = nullptr);
     bool Complete() const { return m_filled.load(std::memory_order_acquire) == m_starts.size(); }
     // The length of the text: exact once Complete, before that a guess from
     // a sample of the points.

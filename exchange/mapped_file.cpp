@@ -68,34 +68,31 @@ MappedFile::~MappedFile()
         munmap(const_cast<unsigned char*>(m_bytes), m_reserved);
 }
 
-bool MappedFile::Map(int fd, std::uint64_t size)
+FileResult MappedFile::Map(int fd, std::uint64_t size)
 {
     InstallHandler();
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    if (m_bytes != nullptr || size > std::numeric_limits<std::size_t>::max() - 2 * (page + kTail)) {
-        errno = m_bytes != nullptr ? EBUSY : EFBIG;
-        return false;
-    }
+    if (m_bytes != nullptr || size > std::numeric_limits<std::size_t>::max() - 2 * (page + kTail))
+        return FileResult::Failed(FileStep::Read, m_bytes != nullptr ? EBUSY : EFBIG);
     // The tail is anonymous memory after the file's pages, so that a file
     // that ends on a page boundary still has bytes after it to read.
     const std::size_t pages = (static_cast<std::size_t>(size) + page - 1) / page * page;
     const std::size_t reserved = pages + (kTail + page - 1) / page * page;
     void* area = mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (area == MAP_FAILED)
-        return false;
+        return FileResult::FromErrno(FileStep::Read);
     if (size > 0
         && sys::Mmap(area, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
-        const int error = errno;
+        const FileResult failed = FileResult::FromErrno(FileStep::Read);
         munmap(area, reserved);
-        errno = error;
-        return false;
+        return failed;
     }
     madvise(area, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
     madvise(area, static_cast<std::size_t>(size), MADV_WILLNEED);
     m_bytes = static_cast<const unsigned char*>(area);
     m_size = size;
     m_reserved = reserved;
-    return true;
+    return {};
 }
 
 bool MappedFile::Guarded(const std::function<void()>& read) const

@@ -6,6 +6,8 @@
 // every read of the mapping goes through Guarded, which turns that into a
 // failed read instead of the end of the program.
 
+#include "exchange/file_result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,9 +24,9 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    // Maps the first `size` bytes of the open file `fd` read-only; false
-    // with errno set when the system refuses (some file systems cannot).
-    bool Map(int fd, std::uint64_t size);
+    // Maps the first `size` bytes of the open file `fd` read-only; a
+    // failure when the system refuses (some file systems cannot).
+    FileResult Map(int fd, std::uint64_t size);
     const unsigned char* Bytes() const { return m_bytes; }
     std::uint64_t Size() const { return m_size; }
 

@@ -191,32 +191,19 @@ void RemoveLeftovers(const QByteArray& folder)
 
 } // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept
-{
-    if (this != &other) {
-        (void)Close(); // nobody to tell
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle()
-{
-    (void)Close();
-}
-
 FileResult FileHandle::Close()
 {
-    if (m_fd < 0)
+    const int fd = Release();
+    if (fd < 0)
         return {};
-    const int result = sys::Close(std::exchange(m_fd, -1));
+    const int result = sys::Close(fd);
     return result == 0 || errno == EINTR ? FileResult{} : FileResult::FromErrno(FileStep::Close);
 }
 
 qint64 FileHandle::KnownSize() const
 {
     struct stat info { };
-    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstat(Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return -1;
     return static_cast<qint64>(info.st_size);
 }

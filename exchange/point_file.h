@@ -7,6 +7,7 @@
 
 #include "exchange/coordinate_format.h"
 #include "exchange/file_result.h"
+#include "exchange/system_calls.h"
 
 #include <QByteArray>
 
@@ -17,30 +18,15 @@
 namespace kav {
 
 // An open file descriptor, closed with the object.
-class FileHandle {
+class FileHandle : public sys::Fd {
 public:
-    FileHandle() = default;
-    explicit FileHandle(int fd)
-        : m_fd(fd)
-    {
-    }
-    FileHandle(FileHandle&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    ~FileHandle();
+    using Fd::Fd;
 
-    int Get() const { return m_fd; }
     // Closes now; a network file may report a late write error here.
     FileResult Close();
-    bool IsOpen() const { return m_fd >= 0; }
     // The size of a regular file; -1 for a device, a pipe or anything else
     // whose size says nothing of what it will give.
     qint64 KnownSize() const;
-
-private:
-    int m_fd = -1;
 };
 
 // Opens `path` for reading without waiting on it: a pipe that has no writer

@@ -92,7 +92,7 @@ void PointLoader::RunParallel(std::uint64_t size, unsigned threads)
     // is read with copies.
     MappedFile mapped;
     ParallelScanResult result;
-    if (mapped.Map(fd, size)) {
+    if (mapped.Map(fd, size).Ok()) {
         result = ScanInParallel(mapped, cuts, place, options);
         readError = EIO; // a mapped read fails only when the file was cut short
     } else {

@@ -58,6 +58,12 @@ class TestKavApp : public QObject {
         if (!file.open(QIODevice::ReadWrite) || !file.setFileTime(when, QFileDevice::FileModificationTime))
             qFatal("cannot set the time of %s", path.c_str());
     }
+    // The offer starts once the event loop runs, and ends when answered.
+    static void WaitForRecovery(CKavApp& app)
+    {
+        QCoreApplication::processEvents();
+        QTRY_VERIFY_WITH_TIMEOUT(!app.MainFrame()->View()->CommandRunning(), 20000);
+    }
     static std::string Folder() { return QFile::encodeName(CKavApp::JournalFolder()).toStdString(); }
     static QStringList Journals()
     {
@@ -324,7 +330,7 @@ private Q_SLOTS:
         prompts.yesNo = {yes};
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
-        QTest::qWait(50);
+        WaitForRecovery(app);
         const QStringList expected = asked ? QStringList{QStringLiteral("question")} : QStringList();
         QCOMPARE(prompts.Kinds(), expected);
         if (asked) {
@@ -349,7 +355,7 @@ private Q_SLOTS:
         ScriptedPrompts again;
         CKavApp third(again);
         QVERIFY(third.InitInstance(CommandLine({})));
-        QTest::qWait(50);
+        WaitForRecovery(third);
         QCOMPARE(again.Kinds(), kind == "two" ? QStringList{QStringLiteral("question")} : QStringList());
     }
 
@@ -387,7 +393,7 @@ private Q_SLOTS:
         prompts.cancelProgressAfter = cancelAfter;
         CKavApp app(prompts);
         QVERIFY(app.InitInstance(CommandLine({})));
-        QTest::qWait(50);
+        WaitForRecovery(app);
         QCOMPARE(prompts.progressText, kav::ui::kRecoveryReadingText);
         QCOMPARE(prompts.Kinds(), QStringList());
         QCOMPARE(app.MainFrame()->statusBar()->currentMessage(), told);

@@ -43,7 +43,7 @@ TEST(MappedFile, GivesTheFileAndATailToReadAfterIt)
     for (const std::size_t size : {std::size_t{0}, std::size_t{100}, 2 * page}) {
         const int fd = TempFile(size);
         MappedFile mapped;
-        ASSERT_TRUE(mapped.Map(fd, size)) << size;
+        ASSERT_TRUE(mapped.Map(fd, size).Ok()) << size;
         long sum = 0;
         EXPECT_TRUE(Touch(mapped, 0, size + MappedFile::kTail, sum)) << size;
         EXPECT_GE(sum, static_cast<long>('7' * size)) << size;
@@ -58,7 +58,7 @@ TEST(MappedFile, AFileCutShortUnderItFailsTheReadThatTouchesTheLostPages)
     const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const int fd = TempFile(4 * page);
     MappedFile mapped;
-    ASSERT_TRUE(mapped.Map(fd, 4 * page));
+    ASSERT_TRUE(mapped.Map(fd, 4 * page).Ok());
     mapped.Release(0, 4 * page);
     ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(page)), 0);
     long sum = 0;
@@ -79,7 +79,7 @@ TEST(MappedFileDeathTest, AFaultOutsideTheGuardStillEndsTheProgram)
         {
             const int fd = TempFile(2 * page);
             MappedFile mapped;
-            if (!mapped.Map(fd, 2 * page) || ::ftruncate(fd, 0) != 0)
+            if (!mapped.Map(fd, 2 * page).Ok() || ::ftruncate(fd, 0) != 0)
                 std::exit(0);
             long sum = 0;
             Touch(mapped, 0, 1, sum); // the guard has been used

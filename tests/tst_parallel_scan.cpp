@@ -29,7 +29,7 @@ struct MappedText {
         fd = ::mkstemp(name.data());
         ::unlink(name.c_str());
         if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())
-            || !file.Map(fd, text.size()))
+            || !file.Map(fd, text.size()).Ok())
             std::abort();
     }
     ~MappedText() { ::close(fd); }

@@ -94,7 +94,8 @@ void CKavView::CommandScope::Release()
         return;
     Q_EMIT view->CommandsEnded();
     // Not from inside the command that ends: its caller still unwinds.
-    QMetaObject::invokeMethod(view, &CKavView::OpenWaiting, Qt::QueuedConnection);
+    if (!view->m_waitingOpens.isEmpty())
+        QMetaObject::invokeMethod(view, &CKavView::OpenWaiting, Qt::QueuedConnection);
 }
 
 CKavView::CommandScope CKavView::BeginCommand()
