@@ -31,7 +31,7 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
     return dialog.selectedFiles().front();
 }
 
-// A window-modal progress dialog, shown once the load or the save has run
+// A progress dialog on top of its window, shown once the load or the save has run
 // half a second. A load draws a bar of the bytes read while the size is
 // known and a busy bar otherwise (a device, a pipe, a file that grows), and
 // says how much was read and how many points were found; a save draws a bar
@@ -46,7 +46,9 @@ public:
     {
         m_dialog.setObjectName(QStringLiteral("progressDialog"));
         m_dialog.setWindowTitle(work == ProgressWork::Saving ? ui::kSavingCaption : ui::kLoadingCaption);
-        m_dialog.setWindowModality(Qt::WindowModal);
+        // Not modal: the window goes on answering (the readouts follow the
+        // mouse), and the view refuses every command until the job ends.
+        m_dialog.setWindowModality(Qt::NonModal);
         m_dialog.setMinimumDuration(kShowAfterMs);
         m_dialog.setAutoReset(false);
         m_dialog.setAutoClose(false);

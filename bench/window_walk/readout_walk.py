@@ -5,7 +5,7 @@ read over AT-SPI until it shows the move. Both go through the GUI thread,
 which _NET_WM_PING alone does not show: Qt answers a ping while it shuts
 out input.
 
-    dbus-run-session -- python3 readout_walk.py KAV_BINARY POINTS_FILE
+    dbus-run-session -- /usr/bin/python3 readout_walk.py KAV_BINARY POINTS_FILE
 
 Prints, for each step, the number of moves and the longest and the median
 time from a move to its readout, in ms. It starts its own Xvfb and gives
@@ -75,7 +75,8 @@ try:
     view = wait_for("the drawing area", lambda: find(app, "Obszar rysowania"))
     main = wait_for("the main window", lambda: xdotool("search", "--name", "^KAV Edytor$").split("\n")[0])
     extents = view.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    left, top = extents.x + 20, extents.y + extents.height // 2
+    # The top left corner: a dialog centred on the window leaves it clear.
+    left, top = extents.x + 20, extents.y + 20
 
     def probe(step, until, seconds=60.0):
         """Moves the mouse to and fro until `until()` holds, timing each move's readout."""
