@@ -1,5 +1,7 @@
 #include "view/join_index.h"
 
+#include "view/target_clones.h"
+
 #include <algorithm>
 #include <limits>
 #include <thread>
@@ -40,7 +42,7 @@ void Release(std::vector<std::uint32_t>&& slots)
 // As a run of coordinates, x and y by turns, in lanes that the compiler
 // keeps in vector registers: a scalar loop over the points runs at a
 // third of the speed.
-[[gnu::target_clones("avx2", "default")]] JoinIndex::Bounds JoinIndex::BlockBounds(const Point* block)
+KAV_TARGET_CLONES("avx2", "default") JoinIndex::Bounds JoinIndex::BlockBounds(const Point* block)
 {
     constexpr std::size_t kLanes = 16;
     static_assert(sizeof(Point) == 2 * sizeof(std::int32_t) && kBlock * 2 % kLanes == 0);
