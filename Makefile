@@ -52,4 +52,4 @@ package: deps
 	rm -rf $(BUILD_DIR)/_CPack_Packages
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan
+	rm -rf $(BUILD_DIR) build-asan build-tsan

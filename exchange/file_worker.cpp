@@ -2,6 +2,11 @@
 
 #include "view/user_prompts.h"
 
+#include <cstdint>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace kav {
 
 namespace {
@@ -21,15 +26,23 @@ FileWorker::FileWorker()
 FileWorker::~FileWorker()
 {
     Finish();
+    m_ended.reset();
+    if (m_endFd >= 0)
+        ::close(m_endFd);
 }
 
 void FileWorker::Start(std::function<void()> job)
 {
+    m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_endFd >= 0) {
+        m_ended = std::make_unique<QSocketNotifier>(m_endFd, QSocketNotifier::Read);
+        connect(m_ended.get(), &QSocketNotifier::activated, this, &FileWorker::OnEnded);
+    }
     m_thread = std::thread([this, job = std::move(job)] {
         job();
-        // Removed unread if the worker goes first, which joins this thread
-        // before it does.
-        QMetaObject::invokeMethod(this, &FileWorker::OnEnded, Qt::QueuedConnection);
+        const std::uint64_t one = 1;
+        if (m_endFd < 0 || ::write(m_endFd, &one, sizeof one) != sizeof one)
+            QMetaObject::invokeMethod(this, &FileWorker::OnEnded, Qt::QueuedConnection); // no eventfd here
     });
 }
 
@@ -63,6 +76,11 @@ void FileWorker::OnRefresh()
 
 void FileWorker::OnEnded()
 {
+    if (m_ended) {
+        std::uint64_t count = 0;
+        (void)!::read(m_endFd, &count, sizeof count);
+        m_ended->setEnabled(false);
+    }
     WaitForEnd(); // it has ended: this only joins it
     m_refresh.stop();
     m_progress.reset();

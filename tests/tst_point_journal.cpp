@@ -334,6 +334,26 @@ TEST_F(JournalTest, OnlyDeadJournalsAreFoundAndAdoptedOnesRecordOn)
     EXPECT_TRUE(fs::is_empty(Folder())); // a normal close leaves nothing
 }
 
+// Clicks while a big change is rewritten on the journal's thread: the
+// records and the rewrite's swap of the file meet only under the lock
+// (ThreadSanitizer saw the descriptor read without it).
+TEST_F(JournalTest, ClicksDuringARewriteMeetItOnlyUnderTheLock)
+{
+    PointJournal journal;
+    ASSERT_TRUE(journal.Open(Folder()).Ok());
+    PointStore points;
+    ASSERT_TRUE(points.AppendPoints(Points(std::size_t{2} << 20, Point{1, 2})));
+    journal.Record(PointChange::ReplaceAll(points), points.ActivePoints());
+    Points expected(points.ActivePoints().begin(), points.ActivePoints().end());
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_TRUE(points.AppendPoint({i, -i})); // in place: past the lease
+        journal.Record(PointChange::Append({i, -i}), points.ActivePoints());
+        expected.push_back({i, -i});
+    }
+    journal.WaitForThread();
+    EXPECT_EQ(Read(journal.JournalPath()), expected);
+}
+
 // A dead journal that is gone by the time it is adopted (removed meanwhile)
 // is written anew from the recovered figure, and that counts: Adopt says Ok.
 TEST_F(JournalTest, AJournalGoneBeforeItsAdoptionIsWrittenAnew)

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using kav::Point;
@@ -288,4 +291,34 @@ TEST(PointStore, AppendsItsOwnPointsAcrossAGrowth)
             ASSERT_EQ(points[i], Nth(original)) << AllocatorName(allocate) << " at " << i;
         }
     }
+}
+
+// ReallocatePoints takes the mapped pages, or the heap under AddressSanitizer
+// unless KAV_POINT_MEMORY=mapped (as CI sets it for one run). Mapped arrays
+// all start at the same offset into a page; heap arrays do not.
+TEST(PointMemory, ReallocatePointsTakesTheChosenPages)
+{
+#if !defined(__linux__)
+    GTEST_SKIP() << "no mapped pages here";
+#endif
+    const char* choice = std::getenv("KAV_POINT_MEMORY");
+    bool mapped = choice != nullptr && std::string_view(choice) == "mapped";
+#if !defined(__SANITIZE_ADDRESS__)
+    mapped = true;
+#endif
+    std::vector<Point*> arrays;
+    for (const std::size_t count : {1, 100, 1000, 3000}) {
+        arrays.push_back(kav::ReallocatePoints(nullptr, count));
+        ASSERT_NE(arrays.back(), nullptr);
+    }
+    const auto offset = [](const Point* p) { return reinterpret_cast<std::uintptr_t>(p) % 4096; };
+    int sameOffset = 0;
+    for (const Point* p : arrays)
+        sameOffset += offset(p) == offset(arrays.front());
+    for (Point* p : arrays)
+        kav::FreePoints(p);
+    if (mapped)
+        EXPECT_EQ(sameOffset, 4);
+    else
+        EXPECT_LT(sameOffset, 4);
 }

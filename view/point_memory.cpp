@@ -109,13 +109,27 @@ Point* ReallocateMapped(Point* points, std::size_t count)
 #endif
 }
 
+namespace {
+
+PointReallocator ChosenReallocator()
+{
+    // Lets a sanitizer build run the mapped pages that ship as well.
+    const char* choice = std::getenv("KAV_POINT_MEMORY");
+    if (choice != nullptr && std::strcmp(choice, "mapped") == 0)
+        return &ReallocateMapped;
+#if KAV_HAVE_MMAP && !defined(__SANITIZE_ADDRESS__)
+    return &ReallocateMapped;
+#else
+    return &ReallocateHeap;
+#endif
+}
+
+} // namespace
+
 Point* ReallocatePoints(Point* points, std::size_t count)
 {
-#if KAV_HAVE_MMAP && !defined(__SANITIZE_ADDRESS__)
-    return ReallocateMapped(points, count);
-#else
-    return ReallocateHeap(points, count);
-#endif
+    static const PointReallocator chosen = ChosenReallocator();
+    return chosen(points, count);
 }
 
 void FreePoints(Point* points)

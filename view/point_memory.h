@@ -21,7 +21,8 @@ using PointReallocator = Point* (*)(Point* points, std::size_t count);
 Point* ReallocateMapped(Point* points, std::size_t count);
 // From malloc and realloc, which AddressSanitizer watches.
 Point* ReallocateHeap(Point* points, std::size_t count);
-// The program's choice: mapped on Linux, the heap under AddressSanitizer.
+// The program's choice: mapped on Linux, the heap under AddressSanitizer;
+// KAV_POINT_MEMORY=mapped in the environment takes the mapped pages always.
 Point* ReallocatePoints(Point* points, std::size_t count);
 
 // Releases an array from any of the above; nullptr is ignored.
