@@ -478,10 +478,10 @@ TEST_P(JournalFaultTest, EveryFailedCallIsToldOnceAndLosesNothingDone)
     Prepare(r, *row.step);
     // The figure after each change of the step.
     std::vector<Points> figures{r.Figure()};
-    r.model.SetObserver(kav::PointDocument::Slot::Description,
-                        new kav::ChangeFunction([&](const PointChange&, std::span<const Point> after) {
-                            figures.emplace_back(after.begin(), after.end());
-                        }));
+    kav::ChangeFunction remember([&](const PointChange&, std::span<const Point> after) {
+        figures.emplace_back(after.begin(), after.end());
+    });
+    r.model.SetObserver(kav::PointDocument::Slot::Description, &remember);
     {
         FailingCalls failing(row.call, row.error);
         row.step->run(r);
