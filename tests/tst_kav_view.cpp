@@ -112,8 +112,8 @@ private Q_SLOTS:
             QVERIFY(m_view->Apply(kav::PointChange::Append({10 + i, 200})));
         m_prompts->yesNo = {true};
         Click(11, 201);
-        QVERIFY(!m_view->Store().m_useA);
-        QCOMPARE(m_view->Store().m_countB, 256);
+        QVERIFY(!m_view->Store().State().useA);
+        QCOMPARE(m_view->Store().State().countB, 256);
         QCOMPARE(Points().back(), (Point{10, 200}));
     }
 
@@ -444,7 +444,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_view->JoinIndexComplete(), 10000);
         // The old figure's buffer went with the loaded store's.
         QVERIFY(!loaded.HasPoints());
-        QVERIFY(!loaded.m_pointsA && !loaded.m_pointsB);
+        QVERIFY(!loaded.State().bufferA && !loaded.State().bufferB);
     }
 
     // Run with QT_SCALE_FACTOR=2: the figure is drawn at the screen's own

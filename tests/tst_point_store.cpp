@@ -12,6 +12,15 @@
 using kav::Point;
 using kav::PointStore;
 
+// Sets buffer A's count and capacity without allocating what they claim.
+struct kav::PointStoreProbe {
+    static void PretendA(PointStore& store, std::int32_t count, std::int32_t capacity)
+    {
+        store.m_countA = count;
+        store.m_capacityA = capacity;
+    }
+};
+
 namespace {
 
 Point Nth(int i)
@@ -33,18 +42,9 @@ void ExpectPointsInOrder(const PointStore& store, int count)
         ASSERT_EQ(points[i], Nth(i)) << "at " << i;
 }
 
-struct Members {
-    std::int32_t countA, countB, capacityA, capacityB;
-    bool useA;
-    bool bufferA, bufferB;
-    friend bool operator==(const Members&, const Members&) = default;
-};
+using Members = PointStore::Layout;
 
-Members Snapshot(const PointStore& s)
-{
-    return {
-        s.m_countA, s.m_countB, s.m_capacityA, s.m_capacityB, s.m_useA, s.m_pointsA != nullptr, s.m_pointsB != nullptr};
-}
+Members Snapshot(const PointStore& s) { return s.State(); }
 
 std::size_t g_allocationLimit = std::numeric_limits<std::size_t>::max();
 
@@ -107,8 +107,8 @@ TEST(PointStore, ClearKeepsTheActiveBufferAndItsCapacity)
     EXPECT_FALSE(store.HasPoints());
 
     AppendMany(store, 0, 3);
-    EXPECT_FALSE(store.m_useA);
-    EXPECT_EQ(store.m_countB, 3);
+    EXPECT_FALSE(store.State().useA);
+    EXPECT_EQ(store.State().countB, 3);
     ExpectPointsInOrder(store, 3);
 }
 
@@ -117,8 +117,7 @@ TEST(PointStore, RefusesAGrowthBeyond32BitsAndChangesNothing)
     // Pretend A is nearly full at the largest capacity that doubles no more.
     // The refused append must not touch the buffer, so this is safe.
     PointStore store;
-    store.m_capacityA = 1 << 30;
-    store.m_countA = (1 << 30) - 1;
+    kav::PointStoreProbe::PretendA(store, (1 << 30) - 1, 1 << 30);
     const Members before = Snapshot(store);
     EXPECT_FALSE(store.AppendPoint({1, 2}));
     EXPECT_EQ(Snapshot(store), before);
@@ -127,8 +126,7 @@ TEST(PointStore, RefusesAGrowthBeyond32BitsAndChangesNothing)
     EXPECT_FALSE(store.AppendPoints(two));
     EXPECT_EQ(Snapshot(store), before);
 
-    store.m_countA = 0; // the real buffer holds 256 points
-    store.m_capacityA = 256;
+    kav::PointStoreProbe::PretendA(store, 0, 256); // what the real buffer holds
 }
 
 TEST(PointStore, RefusesWhenMemoryRunsOutAndChangesNothing)

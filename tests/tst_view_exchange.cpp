@@ -210,14 +210,14 @@ private Q_SLOTS:
         const QString path = Path(QStringLiteral("300.txt"));
         WriteAll(path, many);
         Open(path);
-        QVERIFY(!m_view->Store().m_useA);
-        QCOMPARE(m_view->Store().m_countB, 300);
+        QVERIFY(!m_view->Store().State().useA);
+        QCOMPARE(m_view->Store().State().countB, 300);
         QCOMPARE(Stored().back(), (Point{299, 300}));
 
         m_view->Apply(kav::PointChange::Clear()); // B stays active
         WriteAll(path, "5 6");
         Open(path);
-        QVERIFY(!m_view->Store().m_useA);
+        QVERIFY(!m_view->Store().State().useA);
         QCOMPARE(Stored(), (Points{{5, 6}}));
     }
 
@@ -683,7 +683,7 @@ private Q_SLOTS:
         m_view->resize(300, 200);
         for (int i = 0; i < 257; ++i)
             QVERIFY(m_view->Apply(kav::PointChange::Append({i, 0})));
-        QVERIFY(!m_view->Store().m_useA);
+        QVERIFY(!m_view->Store().State().useA);
         m_view->OnShowCoords();
         const QStringList numbers = m_prompts->asked.last().text.split(',');
         QCOMPARE(numbers.size(), 514);

@@ -311,12 +311,11 @@ bool CKavView::Append(Point p)
 
 void CKavView::OnMouseMove(QPoint at)
 {
-    const PointStore& store = m_document.Store();
-    const bool useA = store.m_useA;
+    const PointStore::Layout store = m_document.Store().State();
     Q_EMIT ReadoutsChanged(QString::fromLatin1(ui::kReadoutX).arg(at.x()),
                            QString::fromLatin1(ui::kReadoutY).arg(at.y()),
-                           QString::fromUtf8(useA ? ui::kReadoutCountA : ui::kReadoutCountB)
-                               .arg(useA ? store.m_countA : store.m_countB));
+                           QString::fromUtf8(store.useA ? ui::kReadoutCountA : ui::kReadoutCountB)
+                               .arg(store.useA ? store.countA : store.countB));
 }
 
 void CKavView::OnPointsNew()

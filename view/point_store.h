@@ -38,6 +38,8 @@ template <class Owner> void ReleaseOnThread(Owner owner, std::size_t bytes)
 }
 void ReleaseOnThread(PointBuffer buffer);
 
+struct PointStoreProbe;
+
 // The view's points in click order, kept in two buffers that take turns:
 // when the active one fills up, the other is allocated at twice the size,
 // the points move across and it becomes the active one.
@@ -108,7 +110,23 @@ public:
     // thread; the store then refuses further points, as a donor does.
     void DropBuffers();
 
-    // The store's state, readable under the names the design gives it.
+    // The two buffers' counts, capacities and which one is active: the
+    // point count readout names the buffer.
+    struct Layout {
+        std::int32_t countA, countB, capacityA, capacityB;
+        bool useA;
+        bool bufferA, bufferB; // whether each is allocated
+        friend bool operator==(const Layout&, const Layout&) = default;
+    };
+    Layout State() const
+    {
+        return {m_countA, m_countB, m_capacityA, m_capacityB, m_useA, m_pointsA != nullptr, m_pointsB != nullptr};
+    }
+
+private:
+    // A test pretends a nearly full buffer of 2^30 points through it.
+    friend struct PointStoreProbe;
+
     PointBuffer m_pointsA;
     PointBuffer m_pointsB;
     std::int32_t m_countA = 0;
@@ -117,7 +135,6 @@ public:
     std::int32_t m_capacityB = kInitialCapacity;
     bool m_useA = true;
 
-private:
     bool AppendAndGrow(Point p);
     // Appends `size` points from `from`, or leaves them to be written when
     // it is nullptr.
