@@ -1,6 +1,8 @@
 #include "app/kav_app.h"
 
+#include "app/command_line.h"
 #include "app/main_frame.h"
+#include "app/recent_files.h"
 #include "app/recovery.h"
 #include "app/memory_limit.h"
 #include "app/termination_signals.h"
@@ -22,7 +24,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSessionManager>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTranslator>
@@ -30,17 +31,6 @@
 #include <cstdio>
 
 namespace kav {
-
-namespace {
-
-const QString kRecentGroup = QStringLiteral("Recent File List");
-
-QSettings Profile()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, ui::kOrganization, ui::kAppName);
-}
-
-} // namespace
 
 QIcon AppIcon()
 {
@@ -79,58 +69,30 @@ void CKavApp::SetUpApplication(QCoreApplication& app)
 
 bool CKavApp::InitInstance(const QByteArrayList& arguments)
 {
-    // Like a desktop's launcher expects: the first file name counts, and
-    // further names and unknown switches are passed over with one warning.
-    QByteArrayList files;
-    QByteArrayList ignored;
-    QByteArrayList toOpen; // --open's files, read into the view
-    bool help = false;
-    bool version = false;
-    bool options = true;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QByteArray& argument = arguments.at(i);
-        if (options && argument == "--")
-            options = false;
-        else if (options && (argument == "-o" || argument == "--open")) {
-            // The file is the next argument, as getopt takes it; a switch
-            // without one asks for nothing.
-            if (++i < arguments.size())
-                toOpen.append(arguments.at(i));
-        } else if (options && argument.startsWith("--open=")) {
-            if (argument.size() > 7)
-                toOpen.append(argument.mid(7));
-        } else if (options && (argument == "-h" || argument == "--help" || argument == "-?"))
-            help = true;
-        else if (options && (argument == "-v" || argument == "--version"))
-            version = true;
-        else if (options && argument.size() > 1 && argument.startsWith('-'))
-            ignored.append(argument);
-        else
-            files.append(argument);
-    }
-    if (help) {
+    std::vector<std::string> bytes;
+    for (const QByteArray& argument : arguments)
+        bytes.emplace_back(argument.constData(), static_cast<std::size_t>(argument.size()));
+    const CommandLine line = ParseCommandLine(bytes);
+    if (line.ask == CommandLine::Ask::Help) {
         std::fputs(ui::kHelpText.toLocal8Bit().constData(), stdout);
         return false;
     }
-    if (version) {
+    if (line.ask == CommandLine::Ask::Version) {
         std::printf("%s %s\n", qPrintable(ui::kAppName), qPrintable(ui::kVersion));
         return false;
     }
-    // A launcher passes one file; with --open it goes to the view, and the
-    // plain start-up file is not taken as well.
-    if (!toOpen.isEmpty()) {
-        ignored += toOpen.mid(1) + files;
-        files.clear();
-    }
-    ignored += files.mid(1);
-    if (!ignored.isEmpty())
+    if (!line.ignored.empty()) {
+        QByteArrayList ignored;
+        for (const std::string& argument : line.ignored)
+            ignored.append(QByteArray::fromStdString(argument));
         std::fprintf(stderr, "%s\n", qPrintable(ui::kIgnoredArgumentsText.arg(QFile::decodeName(ignored.join(' ')))));
+    }
 
-    if (files.isEmpty()) {
+    if (!line.startFile) {
         m_doc.OnNewDocument();
     } else {
         // The name reaches the file system byte for byte.
-        const QByteArray& path = files.front();
+        const QByteArray path = QByteArray::fromStdString(*line.startFile);
         const FileResult opened = m_doc.OnOpenDocument(path);
         if (!opened.Ok()) {
             m_prompts.Tell(nullptr,
@@ -148,10 +110,10 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     m_frame->show();
     // Once the window is up, and before the user can draw: first what a
     // fault left to recover, then the file the command line named.
-    QTimer::singleShot(0, this, [this, toOpen] {
+    QTimer::singleShot(0, this, [this, toOpen = line.openFile] {
         OfferRecovery();
-        if (!toOpen.isEmpty() && m_frame)
-            m_frame->View()->OpenFile(toOpen.front()); // byte for byte
+        if (toOpen && m_frame)
+            m_frame->View()->OpenFile(QByteArray::fromStdString(*toOpen)); // byte for byte
     });
     return true;
 }
@@ -250,35 +212,6 @@ void CKavApp::OfferRecovery()
     m_recovery = std::make_unique<CRecovery>(m_prompts, *m_frame, *journal,
                                              QFile::encodeName(JournalFolder()).toStdString());
     m_recovery->Start();
-}
-
-QStringList CKavApp::RecentFiles()
-{
-    QSettings profile = Profile();
-    profile.beginGroup(kRecentGroup);
-    QStringList files;
-    for (int i = 1; i <= kMaxRecentFiles; ++i) {
-        const QString file = profile.value(QStringLiteral("File%1").arg(i)).toString();
-        if (!file.isEmpty())
-            files.append(file);
-    }
-    return files;
-}
-
-void CKavApp::AddToRecentFiles(const QString& path)
-{
-    QStringList files = RecentFiles();
-    files.removeAll(path);
-    files.prepend(path);
-    QSettings profile = Profile();
-    profile.beginGroup(kRecentGroup);
-    for (int i = 1; i <= kMaxRecentFiles; ++i) {
-        const QString key = QStringLiteral("File%1").arg(i);
-        if (i <= files.size())
-            profile.setValue(key, files.at(i - 1));
-        else
-            profile.remove(key);
-    }
 }
 
 void CKavApp::OnAppAbout()

@@ -24,14 +24,12 @@ class PointStore;
 // The program's icon, at every size the package installs.
 QIcon AppIcon();
 
-// Start-up: the command line, the document, the recent-file list and the
-// one main window.
+// Start-up: takes the command line, makes the document and the one main
+// window, and starts the journal and the offer to recover.
 class CKavApp : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxRecentFiles = 4;
-
     explicit CKavApp(CUserPrompts& prompts, QObject* parent = nullptr);
     ~CKavApp() override;
 
@@ -56,7 +54,6 @@ public:
     // unless the desktop's session is ending.
     void OnMainFrameClose();
     const CKavDoc& Document() const { return m_doc; }
-    static QStringList RecentFiles();
 
     void OnAppAbout();
     // The desktop's session is ending: the journal is kept, unless the user
@@ -67,7 +64,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void AddToRecentFiles(const QString& path);
     void StartJournal();
     // Offers the figure of the newest journal that an instance no longer
     // running left behind.

@@ -2,6 +2,7 @@
 
 #include "app/kav_app.h"
 #include "app/main_frame.h"
+#include "app/recent_files.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 #include "exchange/point_journal.h"
@@ -115,7 +116,7 @@ private Q_SLOTS:
         QVERIFY(app.InitInstance(CommandLine({path})));
         QVERIFY(app.MainFrame()->View()->Store().ActivePoints().empty());
         QCOMPARE(app.Document().PathName(), path);
-        QCOMPARE(CKavApp::RecentFiles().front(), path);
+        QCOMPARE(kav::RecentFiles().front(), path);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), contents);
@@ -134,7 +135,7 @@ private Q_SLOTS:
         ScriptedPrompts prompts;
         CKavApp again(prompts);
         QVERIFY(again.InitInstance(CommandLine({paths[3]}))); // moves to the front
-        QCOMPARE(CKavApp::RecentFiles(), (QStringList{paths[3], paths[5], paths[4], paths[2]}));
+        QCOMPARE(kav::RecentFiles(), (QStringList{paths[3], paths[5], paths[4], paths[2]}));
     }
 
     void aFileThatCannotBeOpenedEndsStartUp_data()
@@ -159,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(prompts.Kinds(), QStringList{QStringLiteral("warning")});
         QVERIFY2(prompts.asked[0].text.contains(QFile::decodeName(path.left(200))), qPrintable(prompts.asked[0].text));
         QVERIFY2(prompts.asked[0].text.contains(reason), qPrintable(prompts.asked[0].text));
-        QVERIFY(!CKavApp::RecentFiles().contains(QFile::decodeName(path)));
+        QVERIFY(!kav::RecentFiles().contains(QFile::decodeName(path)));
     }
 
     // What a launcher or a shell may pass; only the first file name counts.
