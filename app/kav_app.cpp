@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/main_frame.h"
+#include "exchange/file_commands.h"
 #include "app/recent_files.h"
 #include "app/recovery.h"
 #include "app/memory_limit.h"
@@ -113,7 +114,7 @@ bool CKavApp::InitInstance(const QByteArrayList& arguments)
     QTimer::singleShot(0, this, [this, toOpen = line.openFile] {
         OfferRecovery();
         if (toOpen && m_frame)
-            m_frame->View()->OpenFile(QByteArray::fromStdString(*toOpen)); // byte for byte
+            m_frame->FileCommands()->OpenFile(QByteArray::fromStdString(*toOpen)); // byte for byte
     });
     return true;
 }
@@ -145,7 +146,7 @@ void CKavApp::StartJournal()
             this,
             [this] {
                 if (m_frame)
-                    m_frame->View()->Recheck();
+                    m_frame->FileCommands()->Recheck();
             },
             Qt::QueuedConnection);
     });

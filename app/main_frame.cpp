@@ -2,6 +2,7 @@
 
 #include "app/kav_app.h"
 #include "app/memory_limit.h"
+#include "exchange/file_commands.h"
 #include "res/strings.h"
 #include "view/kav_view.h"
 
@@ -46,6 +47,7 @@ CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent)
     , m_app(app)
     , m_view(new CKavView(prompts, this, &ReallocateWithinMemory))
+    , m_files(std::make_unique<CFileCommands>(*m_view, m_view->Document(), prompts, m_view->Commands()))
 {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(ui::kCaption);
@@ -57,6 +59,8 @@ CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     DispatchTable();
     resize(640, 480);
 }
+
+CMainFrame::~CMainFrame() = default;
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
@@ -153,8 +157,8 @@ void CMainFrame::CreateStatusBar()
 void CMainFrame::DispatchTable()
 {
     connect(m_actNew, &QAction::triggered, m_view, &CKavView::OnPointsNew);
-    connect(m_actSave, &QAction::triggered, m_view, &CKavView::OnPointsSave);
-    connect(m_actOpen, &QAction::triggered, m_view, &CKavView::OnPointsOpen);
+    connect(m_actSave, &QAction::triggered, m_files.get(), &CFileCommands::OnPointsSave);
+    connect(m_actOpen, &QAction::triggered, m_files.get(), &CFileCommands::OnPointsOpen);
     connect(m_actShowCoords, &QAction::triggered, m_view, &CKavView::OnShowCoords);
     connect(m_actUndo, &QAction::triggered, m_view, &CKavView::OnUndoPoint);
     connect(m_actRedo, &QAction::triggered, m_view, &CKavView::OnRedoPoint);

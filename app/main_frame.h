@@ -2,12 +2,15 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class QLabel;
 class QStatusBar;
 
 namespace kav {
 
 class CKavApp;
+class CFileCommands;
 class CKavView;
 class CUserPrompts;
 
@@ -18,8 +21,11 @@ class CMainFrame : public QMainWindow {
 
 public:
     CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent = nullptr);
+    ~CMainFrame() override;
 
     CKavView* View() const { return m_view; }
+    // Save, Open and the files dropped on the view.
+    CFileCommands* FileCommands() const { return m_files.get(); }
     // The readout pane with the given indicator id (61204 to 61206).
     QLabel* Pane(int indicatorId) const;
 
@@ -35,6 +41,8 @@ private:
 
     CKavApp& m_app;
     CKavView* m_view;
+    // Goes before the view, whose points its jobs read.
+    std::unique_ptr<CFileCommands> m_files;
     QLabel* m_paneX = nullptr;
     QLabel* m_paneY = nullptr;
     QLabel* m_paneCount = nullptr;

@@ -120,7 +120,17 @@ void CQtPrompts::ShowListing(QWidget* owner, std::span<const Point> points, Poin
 {
     CCoordListDlg dialog(owner);
     dialog.SetListing(points, centre);
+    m_listing = &dialog;
     dialog.exec();
+    m_listing = nullptr;
+}
+
+void CQtPrompts::CloseListing()
+{
+    if (!m_listing)
+        return;
+    m_listing->SetListing({}, {}); // the index's build ends here
+    m_listing->reject();
 }
 
 void CQtPrompts::ShowAbout(QWidget* owner)

@@ -4,6 +4,8 @@
 
 namespace kav {
 
+class CCoordListDlg;
+
 // The real dialogs behind the view's questions.
 class CQtPrompts final : public CUserPrompts {
 public:
@@ -13,9 +15,13 @@ public:
     QString AskSavePath(QWidget* owner) override;
     QString AskOpenPath(QWidget* owner) override;
     void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) override;
+    void CloseListing() override;
     void ShowAbout(QWidget* owner) override;
     std::unique_ptr<CProgress> StartProgress(QWidget* owner, ProgressWork work, const QString& text,
                                              qint64 total) override;
+
+private:
+    CCoordListDlg* m_listing = nullptr; // while ShowListing runs
 };
 
 } // namespace kav

@@ -3,6 +3,7 @@
 #include "bench_data.h"
 #include "exchange/coord_list_dlg.h"
 #include "exchange/coordinate_format.h"
+#include "exchange/file_commands.h"
 #include "exchange/listing_index.h"
 #include "view/kav_view.h"
 #include "exchange/point_journal.h"
@@ -101,6 +102,7 @@ public:
         dialog.show();
         benchmark::DoNotOptimize(dialog.grab());
     }
+    void CloseListing() override {}
     void ShowAbout(QWidget*) override { }
     std::unique_ptr<kav::CProgress> StartProgress(QWidget*, kav::ProgressWork, const QString&, qint64) override
     {
@@ -155,6 +157,17 @@ std::string WalkFile(std::size_t count)
     return path;
 }
 
+// A view with its file commands, as the main window puts them together.
+struct Window {
+    explicit Window(kav::CUserPrompts& prompts)
+        : view(prompts)
+        , files(view, view.Document(), prompts, view.Commands())
+    {
+    }
+    kav::CKavView view;
+    kav::CFileCommands files;
+};
+
 // Runs the event loop until the command under way has ended: its job's end
 // comes as an event.
 void Finish(kav::CKavView& view)
@@ -199,9 +212,10 @@ void ClickAfterLoad(benchmark::State& state, const Wait& wait)
     prompts.path = QString::fromStdString(WalkFile(static_cast<std::size_t>(state.range(0))));
     QImage image(kWidth, kHeight, QImage::Format_RGB32);
     for (auto _ : state) {
-        kav::CKavView view(prompts);
+        Window window(prompts);
+        kav::CKavView& view = window.view;
         view.resize(kWidth, kHeight);
-        view.OnPointsOpen();
+        window.files.OnPointsOpen();
         Finish(view);
         wait(view, image);
         const auto start = std::chrono::steady_clock::now();
@@ -251,21 +265,22 @@ void BM_ReplaceCommand(benchmark::State& state)
     double peak = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto view = std::make_unique<kav::CKavView>(prompts);
+        auto window = std::make_unique<Window>(prompts);
+        kav::CKavView* view = &window->view;
         view->resize(kWidth, kHeight);
-        view->OnPointsOpen();
+        window->files.OnPointsOpen();
         Finish(*view);
         RunUntilIdle(*view, image);
         ResetPeakRss();
         state.ResumeTiming();
-        view->OnPointsOpen();
+        window->files.OnPointsOpen();
         Finish(*view);
         state.PauseTiming();
         RunUntilIdle(*view, image);
         peak = std::max(peak, PeakRss());
         if (prompts.failed || view->Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
-        view.reset();
+        window.reset();
         state.ResumeTiming();
     }
     state.counters["peak_rss_gib"] = peak / (1024.0 * 1024.0 * 1024.0);
@@ -281,8 +296,9 @@ void BM_OpenCommand(benchmark::State& state)
     NoPrompts prompts;
     prompts.path = QString::fromStdString(PointFile(static_cast<std::size_t>(state.range(0))));
     for (auto _ : state) {
-        kav::CKavView view(prompts);
-        view.OnPointsOpen();
+        Window window(prompts);
+        kav::CKavView& view = window.view;
+        window.files.OnPointsOpen();
         Finish(view);
         if (prompts.failed || view.Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
@@ -309,17 +325,18 @@ void BM_OpenCommandJournal(benchmark::State& state)
         kav::PointJournal journal;
         if (!journal.Open(folder).Ok())
             state.SkipWithError("no journal folder");
-        auto view = std::make_unique<kav::CKavView>(prompts);
+        auto window = std::make_unique<Window>(prompts);
+        kav::CKavView* view = &window->view;
         view->Document().SetObserver(kav::PointDocument::Slot::Journal, &journal);
         view->Document().AddReader(&journal);
         state.ResumeTiming();
-        view->OnPointsOpen();
+        window->files.OnPointsOpen();
         Finish(*view);
         state.PauseTiming();
         if (prompts.failed || view->Store().ActivePoints().size() != static_cast<std::size_t>(state.range(0)))
             state.SkipWithError("the load failed");
         journal.WaitForThread();
-        view.reset();
+        window.reset();
         journal.Discard();
         state.ResumeTiming();
     }
@@ -340,10 +357,11 @@ void BM_SaveCommand(benchmark::State& state)
 {
     NoPrompts prompts;
     prompts.path = QString::fromStdString(kav::bench::TempPath("kav_bench_save.txt"));
-    kav::CKavView view(prompts);
+    Window window(prompts);
+    kav::CKavView& view = window.view;
     Fill(view, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
-        view.OnPointsSave();
+        window.files.OnPointsSave();
         Finish(view);
         if (prompts.failed)
             state.SkipWithError("the save failed");
@@ -368,11 +386,12 @@ void BM_SaveBlocking(benchmark::State& state)
     NoPrompts prompts;
     prompts.path = QString::fromStdString(kav::bench::TempPath("kav_bench_save_blocking.txt"));
     prompts.cancelAtFirstUpdate = true;
-    kav::CKavView view(prompts);
+    Window window(prompts);
+    kav::CKavView& view = window.view;
     Fill(view, static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        view.OnPointsSave();
+        window.files.OnPointsSave();
         Finish(view);
         if (prompts.failed)
             state.SkipWithError("the save failed");

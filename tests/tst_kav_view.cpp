@@ -2,6 +2,7 @@
 #include "scripted_prompts.h"
 
 #include "res/strings.h"
+#include "exchange/file_commands.h"
 #include "view/kav_view.h"
 
 #include <QSignalSpy>
@@ -378,6 +379,7 @@ private Q_SLOTS:
         file.write("30 40 3000000000 150 200 4294967000 1000000 1000000 399 0 4294967295 299");
         file.close();
 
+        kav::CFileCommands files(*m_view, m_view->Document(), *m_prompts, m_view->Commands());
         std::mt19937 random(seed);
         for (int step = 0; step < 400; ++step) {
             const unsigned action = random() % 20;
@@ -397,7 +399,7 @@ private Q_SLOTS:
             } else if (action < clicks + undos + 1) {
                 m_view->OnPointsNew();
             } else if (action < clicks + undos + 3) {
-                m_view->OnPointsOpen();
+                files.OnPointsOpen();
             } else {
                 m_view->resize(200 + int(random() % 300), 150 + int(random() % 200));
             }

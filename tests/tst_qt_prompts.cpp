@@ -2,7 +2,9 @@
 #include "app/polish_file_columns.h"
 #include "app/qt_prompts.h"
 #include "res/strings.h"
+#include "view/kav_view.h"
 
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileSystemModel>
 #include <QProgressDialog>
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 using kav::CQtPrompts;
 
@@ -94,6 +97,31 @@ private Q_SLOTS:
         QCOMPARE(name.siblingAtColumn(1).data().toString(), QStringLiteral("1,95 KiB"));
         QCOMPARE(name.siblingAtColumn(3).data().toString(), QStringLiteral("14.03.2026 15:09"));
         QCOMPARE(name.data().toString(), QStringLiteral("punkty.txt"));
+    }
+
+    // A change that would free the points under the listing (its index
+    // still reading them) closes the listing first; the command then ends.
+    void aChangeUnderTheListingClosesItFirst()
+    {
+        CQtPrompts prompts;
+        kav::CKavView view(prompts);
+        view.resize(300, 200);
+        kav::PointStore many;
+        for (int i = 0; i < 3000000; ++i)
+            QVERIFY(many.AppendPoint({i % 300, i / 300}));
+        QVERIFY(view.Apply(kav::PointChange::AppendAll(many)));
+        bool changed = false;
+        QTimer::singleShot(0, &view, [&] {
+            auto* listing = view.findChild<QDialog*>();
+            QVERIFY(listing && listing->isVisible());
+            kav::PointStore other;
+            QVERIFY(other.AppendPoint({7, 8}));
+            changed = view.Apply(kav::PointChange::ReplaceAll(other));
+        });
+        view.OnShowCoords(); // returns once the listing has closed
+        QVERIFY(changed);
+        QCOMPARE(view.Store().ActivePoints().size(), std::size_t{1});
+        QVERIFY(!view.CommandRunning());
     }
 };
 

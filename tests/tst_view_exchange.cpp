@@ -3,6 +3,7 @@
 #include "scripted_prompts.h"
 
 #include "app/memory_limit.h"
+#include "exchange/file_commands.h"
 #include "exchange/file_errors.h"
 #include "exchange/point_file.h"
 #include "res/strings.h"
@@ -52,6 +53,7 @@ class TestViewExchange : public QObject {
     QTemporaryDir m_dir;
     ScriptedPrompts* m_prompts = nullptr;
     CKavView* m_view = nullptr;
+    kav::CFileCommands* m_files = nullptr;
 
     Points Stored() const
     {
@@ -70,14 +72,14 @@ class TestViewExchange : public QObject {
     {
         m_prompts->formats = {format};
         m_prompts->savePaths = {path};
-        m_view->OnPointsSave();
+        m_files->OnPointsSave();
         WaitForCommand();
     }
     void Open(const QString& path, bool yes = true)
     {
         m_prompts->openPaths = {path};
         m_prompts->yesNo = {yes};
-        m_view->OnPointsOpen();
+        m_files->OnPointsOpen();
         WaitForCommand();
     }
     // Many points at once, as an Open would give them.
@@ -86,6 +88,14 @@ class TestViewExchange : public QObject {
         kav::PointStore many;
         QVERIFY(many.AppendPoints(points));
         QVERIFY(m_view->Apply(kav::PointChange::AppendAll(many)));
+    }
+    void MakeView(kav::PointReallocator reallocate)
+    {
+        delete m_files;
+        delete m_view;
+        m_view = new CKavView(*m_prompts, nullptr, reallocate);
+        m_files = new kav::CFileCommands(*m_view, m_view->Document(), *m_prompts, m_view->Commands());
+        m_view->resize(400, 300);
     }
     QStringList DirectoryEntries() const
     {
@@ -97,12 +107,12 @@ private Q_SLOTS:
     void init()
     {
         m_prompts = new ScriptedPrompts;
-        m_view = new CKavView(*m_prompts);
-        m_view->resize(400, 300);
+        MakeView(&kav::ReallocatePoints);
     }
     void cleanup()
     {
-        delete m_view;
+        delete std::exchange(m_files, nullptr);
+        delete std::exchange(m_view, nullptr);
         delete m_prompts;
         for (const QString& name : DirectoryEntries())
             QFile::remove(Path(name));
@@ -110,7 +120,7 @@ private Q_SLOTS:
 
     void saveWithNoPointsOnlySaysSo()
     {
-        m_view->OnPointsSave();
+        m_files->OnPointsSave();
         QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("notice")});
         QCOMPARE(m_prompts->asked[0].text, QStringLiteral("Brak punktów do zapisu"));
         QCOMPARE(m_prompts->asked[0].caption, QStringLiteral("Brak punktów"));
@@ -119,11 +129,11 @@ private Q_SLOTS:
     void cancellingEitherDialogWritesNothing()
     {
         Store({{1, 2}});
-        m_view->OnPointsSave(); // the format dialog cancelled
+        m_files->OnPointsSave(); // the format dialog cancelled
         QCOMPARE(m_prompts->Kinds(), QStringList{QStringLiteral("format")});
         m_prompts->asked.clear();
         m_prompts->formats = {SaveFormat{}};
-        m_view->OnPointsSave(); // the file dialog cancelled
+        m_files->OnPointsSave(); // the file dialog cancelled
         QCOMPARE(m_prompts->Kinds(), (QStringList{"format", "savePath"}));
         QVERIFY(DirectoryEntries().isEmpty());
     }
@@ -477,8 +487,7 @@ private Q_SLOTS:
         auto limited = [](Point* points, std::size_t count) -> Point* {
             return count > 1024 ? nullptr : kav::ReallocatePoints(points, count);
         };
-        delete m_view;
-        m_view = new CKavView(*m_prompts, nullptr, limited);
+        MakeView(limited);
         Store({{1, 1}, {2, 2}});
         QByteArray text;
         for (int i = 0; i < 1200; ++i) // more than the store can grow to
@@ -507,8 +516,7 @@ private Q_SLOTS:
         // 3 MiB for points: the figure's 1 MiB and the file's 1 MiB fit,
         // the figure grown to 2 MiB with the file's beside it does not.
         qputenv("KAV_MEMORY_AVAILABLE_MB", "259");
-        delete m_view;
-        m_view = new CKavView(*m_prompts, nullptr, &kav::ReallocateWithinMemory);
+        MakeView(&kav::ReallocateWithinMemory);
         for (int i = 0; i < 70000; ++i)
             QVERIFY(m_view->Apply(kav::PointChange::Append({i % 640, i / 640})));
         QByteArray text;
@@ -567,8 +575,8 @@ private Q_SLOTS:
                 QTest::mouseClick(m_view, Qt::LeftButton, {}, QPoint(50, 50));
                 m_view->OnPointsNew();
                 m_view->OnUndoPoint();
-                m_view->OnPointsOpen();
-                m_view->OnPointsSave();
+                m_files->OnPointsOpen();
+                m_files->OnPointsSave();
                 m_view->OnShowCoords();
                 QDragEnterEvent again(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
                 QCoreApplication::sendEvent(m_view, &again);
@@ -590,7 +598,7 @@ private Q_SLOTS:
                 askedByThen = m_prompts->Kinds();
             }
         });
-        m_view->OnPointsOpen();
+        m_files->OnPointsOpen();
         QTRY_VERIFY_WITH_TIMEOUT(!askedByThen.isEmpty(), 20000);
         QCOMPARE(firstEnd, (Points{{1, 1}, {5, 6}}));
         QCOMPARE(askedByThen, (QStringList{"openPath", "question"}));

@@ -70,46 +70,38 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     setAccessibleDescription(ui::kViewDescription.arg(0));
     m_idle.setInterval(0);
     connect(&m_idle, &QTimer::timeout, this, &CKavView::OnIdle);
+    m_commands.SetRules([this] { return m_document.Settled(); }, [] { QApplication::beep(); });
+    m_commands.AddEndedHandler(this, [this] { Q_EMIT CommandsEnded(); });
 }
 
-CKavView::CommandScope::CommandScope(CKavView* view)
-    : m_view(view)
+CKavView::~CKavView()
 {
-    ++m_view->m_commands;
+    m_commands.RemoveEndedHandlers(this);
+    m_document.EndLeases(); // before a reader can post to a view half gone
 }
 
-CKavView::CommandScope& CKavView::CommandScope::operator=(CommandScope&& other) noexcept
+void CKavView::OnShowCoords()
 {
-    if (this != &other) {
-        Release();
-        m_view = std::exchange(other.m_view, nullptr);
-    }
-    return *this;
-}
-
-void CKavView::CommandScope::Release()
-{
-    CKavView* view = std::exchange(m_view, nullptr);
-    if (!view || --view->m_commands > 0)
+    const CommandScope scope = BeginCommand();
+    if (!scope)
         return;
-    Q_EMIT view->CommandsEnded();
-    // Not from inside the command that ends: its caller still unwinds.
-    if (!view->m_waitingOpens.isEmpty())
-        QMetaObject::invokeMethod(view, &CKavView::OpenWaiting, Qt::QueuedConnection);
-}
-
-CKavView::CommandScope CKavView::BeginCommand()
-{
-    if (m_commands > 0 || !m_document.Settled()) {
-        QApplication::beep();
-        return {};
-    }
-    return CommandScope(this);
-}
-
-void CKavView::Recheck()
-{
-    OpenWaiting();
+    // The listing reads the points, on its index's thread too, until it
+    // closes; a change that would disturb them closes it first.
+    struct ListingLease final : PointReader {
+        std::span<const Point> points;
+        CUserPrompts* prompts;
+        std::span<const Point> Leased() const override { return points; }
+        void EndLease() override
+        {
+            points = {};
+            prompts->CloseListing();
+        }
+    } lease;
+    lease.points = m_document.Points();
+    lease.prompts = &m_prompts;
+    m_document.AddReader(&lease);
+    m_prompts.ShowListing(this, lease.points, {width() / 2, height() / 2});
+    m_document.RemoveReader(&lease);
 }
 
 void CKavView::mousePressEvent(QMouseEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "view/command_gate.h"
 #include "view/figure_picture.h"
 #include "view/join_index.h"
 #include "view/point_document.h"
@@ -35,36 +36,18 @@ public:
     // app's. False when the store refused it; nothing changed then.
     bool Apply(const PointChange& change) { return m_document.Apply(change); }
 
-    // Held for a command's whole life, across its returns to the event loop:
-    // while one is held, every other command, click and key that would
-    // change the points is refused with a beep.
-    class CommandScope {
-    public:
-        CommandScope() = default;
-        CommandScope(CommandScope&& other) noexcept
-            : m_view(std::exchange(other.m_view, nullptr))
-        {
-        }
-        CommandScope& operator=(CommandScope&& other) noexcept;
-        ~CommandScope() { Release(); }
-        explicit operator bool() const { return m_view != nullptr; }
-        void Release();
-
-    private:
-        friend class CKavView;
-        explicit CommandScope(CKavView* view);
-        CKavView* m_view = nullptr;
-    };
-    // The scope of a new command; empty, after a beep, while another runs
-    // or while the last change is not yet safe from a kill.
-    CommandScope BeginCommand();
+    // The commands under way: while one holds a scope, every other
+    // command, click and key that would change the points is refused with
+    // a beep, as is one that begins before the last change is safe from a
+    // kill.
+    using CommandScope = CommandGate::Scope;
+    CommandGate& Commands() { return m_commands; }
+    // The scope of a new command; empty, after a beep, when it may not begin.
+    CommandScope BeginCommand() { return m_commands.Begin(); }
     // A scope whatever runs: the app's own work on the figure, such as
     // reading a journal at start-up.
-    CommandScope HoldCommands() { return CommandScope(this); }
-    bool CommandRunning() const { return m_commands > 0; }
-    // The last change may have become safe (the journal wrote it): an Open
-    // that waits may start.
-    void Recheck();
+    CommandScope HoldCommands() { return m_commands.Hold(); }
+    bool CommandRunning() const { return m_commands.Running(); }
 
     // Renders the active points into `image` from scratch, which is first
     // cleared to the background. Every paint shows exactly this picture.
@@ -81,14 +64,7 @@ public:
     void OnPointsNew();
     void OnUndoPoint();
     void OnRedoPoint();
-    void OnPointsSave();
-    void OnPointsOpen();
     void OnShowCoords();
-    // The Open command for a file already chosen: a drop, or --open. The
-    // name is the file system's bytes. It waits while another command runs.
-    void OpenFile(const QByteArray& path);
-    // The files that wait for the command that runs.
-    qsizetype WaitingOpens() const { return m_waitingOpens.size(); }
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
@@ -97,25 +73,15 @@ Q_SIGNALS:
     void CommandsEnded();
 
 protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
 private:
     // The join rule: offers the earliest stored point near (x, y) and, on
     // Yes, appends a copy of it. True when it appended.
     bool FindNearPoint(int x, int y);
-    // The Open command for a file already chosen: asks, and starts the
-    // load, which ends in OnLoadEnded.
-    void OpenPoints(const QByteArray& path, CommandScope scope);
-    void OnLoadEnded();
-    void OnSaveEnded();
-    // Starts the first Open that waits, once nothing runs.
-    void OpenWaiting();
     // Appends, and tells the user when the store has no room.
     bool Append(Point p);
     // Hands the indexing of many points to the worker; true while it runs.
@@ -136,18 +102,7 @@ private:
     ChangeFunction m_describe; // the accessible description
     ChangeFunction m_repaint;
     QTimer m_idle;
-    int m_commands = 0; // command scopes held
-    QList<QByteArray> m_waitingOpens;
-    // The file command under way, with its scope; at most one.
-    struct RunningLoad;
-    struct RunningSave;
-    // Defined with the commands, where the two are complete.
-    struct RunningDeleter {
-        void operator()(RunningLoad* load) const;
-        void operator()(RunningSave* save) const;
-    };
-    std::unique_ptr<RunningLoad, RunningDeleter> m_load;
-    std::unique_ptr<RunningSave, RunningDeleter> m_save;
+    CommandGate m_commands;
     // Where the mouse last was, and the keyboard cursor while it shows.
     std::optional<QPoint> m_mouseAt;
     std::optional<QPoint> m_keyCursor;

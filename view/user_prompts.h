@@ -41,8 +41,12 @@ public:
     // A path to save to or to open; empty when the user cancels.
     virtual QString AskSavePath(QWidget* owner) = 0;
     virtual QString AskOpenPath(QWidget* owner) = 0;
-    // The listing of `points` relative to `centre`, until the user closes it.
+    // The listing of `points` relative to `centre`, until the user closes it
+    // or CloseListing comes.
     virtual void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) = 0;
+    // Closes the listing that shows, if any; it no longer reads the points
+    // once this returns.
+    virtual void CloseListing() = 0;
     // The about box, until the user closes it.
     virtual void ShowAbout(QWidget* owner) = 0;
     // Progress of a load of `total` bytes, or of an unknown size when that is

@@ -53,6 +53,7 @@ public:
         asked.append(
             {QStringLiteral("listing"), QString::fromStdString(kav::FormatListing(points, centre.x, centre.y)), {}});
     }
+    void CloseListing() override {}
     void ShowAbout(QWidget*) override { asked.append({QStringLiteral("about"), {}, {}}); }
 
     int cancelProgressAfter = -1; // updates before Cancel; never when negative

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "view/command_gate.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class QWidget;
+
+namespace kav {
+
+class CUserPrompts;
+class PointDocument;
+
+// The commands that move points between the figure and files: Save, Open,
+// and files dropped on the view or named on the command line. A save and a
+// load run on a thread; the command returns to the event loop and ends when
+// the job's Finished() comes, holding its scope until then.
+class CFileCommands : public QObject {
+    Q_OBJECT
+
+public:
+    // Works on `document` for `view`, the parent of its questions, which
+    // takes the drops; `gate` is the view's.
+    CFileCommands(QWidget& view, PointDocument& document, CUserPrompts& prompts, CommandGate& gate);
+    // Waits for a save that the user asked for: closing the window does not
+    // cancel it, and a stalled pipe still ends at the stall limit.
+    ~CFileCommands() override;
+
+    void OnPointsSave();
+    void OnPointsOpen();
+    // The Open command for a file already chosen: a drop, or --open. The
+    // name is the file system's bytes. It waits while another command runs.
+    void OpenFile(const QByteArray& path);
+    // The files that wait for the command that runs.
+    qsizetype WaitingOpens() const { return m_waitingOpens.size(); }
+    // The last change may have become safe (the journal wrote it): an Open
+    // that waits may start.
+    void Recheck() { OpenWaiting(); }
+
+protected:
+    // The view's drags and drops, and its window closing.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Asks, and starts the load, which ends in OnLoadEnded.
+    void OpenPoints(const QByteArray& path, CommandGate::Scope scope);
+    void OnLoadEnded();
+    void OnSaveEnded();
+    // Starts the first Open that waits, once nothing runs.
+    void OpenWaiting();
+
+    QWidget& m_view;
+    PointDocument& m_document;
+    CUserPrompts& m_prompts;
+    CommandGate& m_gate;
+    QList<QByteArray> m_waitingOpens;
+    // The file command under way, with its scope; at most one.
+    struct RunningLoad;
+    struct RunningSave;
+    std::unique_ptr<RunningLoad> m_load;
+    std::unique_ptr<RunningSave> m_save;
+};
+
+} // namespace kav
