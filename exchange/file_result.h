@@ -51,6 +51,9 @@ struct FileJobControl {
     const std::atomic<bool>* cancelled = nullptr;
     std::atomic<std::int64_t>* bytes = nullptr;
     std::atomic<std::int64_t>* points = nullptr;
+    // Readable once cancelled, so that a wait on a pipe ends at the cancel;
+    // -1 when there is none.
+    int cancelFd = -1;
 
     bool Cancelled() const { return cancelled != nullptr && cancelled->load(std::memory_order_relaxed); }
 };

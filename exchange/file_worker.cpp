@@ -18,6 +18,7 @@ constexpr int kRefreshMs = 20;
 } // namespace
 
 FileWorker::FileWorker()
+    : m_cancelFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &FileWorker::OnRefresh);
@@ -29,6 +30,16 @@ FileWorker::~FileWorker()
     m_ended.reset();
     if (m_endFd >= 0)
         ::close(m_endFd);
+    if (m_cancelFd >= 0)
+        ::close(m_cancelFd);
+}
+
+void FileWorker::Cancel()
+{
+    if (m_cancelled.exchange(true) || m_cancelFd < 0)
+        return;
+    const std::uint64_t one = 1;
+    (void)!::write(m_cancelFd, &one, sizeof one); // the flag alone still cancels between blocks
 }
 
 void FileWorker::Start(std::function<void()> job)

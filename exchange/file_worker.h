@@ -27,7 +27,7 @@ public:
     FileWorker(const FileWorker&) = delete;
     FileWorker& operator=(const FileWorker&) = delete;
 
-    void Cancel() { m_cancelled = true; }
+    void Cancel();
     bool Running() const { return m_thread.joinable(); }
     // Blocks until the job has ended; Finished() still comes.
     void WaitForEnd();
@@ -53,7 +53,7 @@ protected:
     void Finish();
 
     // For the job: its cancel and its counts.
-    FileJobControl Control() { return {&m_cancelled, &m_doneBytes, &m_donePoints}; }
+    FileJobControl Control() { return {&m_cancelled, &m_doneBytes, &m_donePoints, m_cancelFd}; }
 
 private:
     void OnEnded();
@@ -68,6 +68,7 @@ private:
     // every part of the handover sees as synchronising (sanitizers too),
     // and which nothing on the job's thread has to allocate for.
     int m_endFd = -1;
+    int m_cancelFd = -1; // written once at the cancel, for the job's waits
     std::unique_ptr<QSocketNotifier> m_ended;
     std::thread m_thread;
 };

@@ -25,8 +25,6 @@ namespace {
 // How long a write to a device or a pipe may wait for room before it fails:
 // a pipe whose reader has stopped reading must not hold up the window.
 constexpr int kWriteWaitMs = 10000;
-// How often a write that waits for room looks whether it was cancelled.
-constexpr int kCancelPollMs = 50;
 // Points per call of the writer, so that the progress counts points.
 constexpr std::size_t kPointsPerBlock = std::size_t{1} << 20;
 
@@ -73,22 +71,20 @@ protected:
     }
 
 private:
-    // In short steps, so that a cancel need not wait for the stall limit.
+    // Up to the stall limit; a cancel ends the wait at once.
     void WaitForRoom()
     {
-        for (int waited = 0; waited < kWriteWaitMs; waited += kCancelPollMs) {
-            if (m_control.Cancelled())
-                return;
-            pollfd wait{m_fd, POLLOUT, 0};
-            const int ready = ::poll(&wait, 1, kCancelPollMs);
-            if (ready > 0 || (ready < 0 && errno == EINTR))
-                return;
-            if (ready < 0) {
-                m_error = errno;
-                return;
-            }
+        switch (sys::WaitForFd(m_fd, POLLOUT, m_control.cancelFd, kWriteWaitMs)) {
+        case sys::Waited::Ready:
+        case sys::Waited::Cancelled: // the next round sees the flag
+            return;
+        case sys::Waited::TimedOut:
+            m_error = ETIMEDOUT;
+            return;
+        case sys::Waited::Failed:
+            m_error = errno;
+            return;
         }
-        m_error = ETIMEDOUT;
     }
 
     int m_fd;

@@ -2,7 +2,7 @@
 
 #include "exchange/mapped_file.h"
 #include "exchange/parallel_scan.h"
-
+#include "exchange/system_calls.h"
 
 #include <cerrno>
 #include <thread>
@@ -16,7 +16,8 @@ namespace kav {
 
 namespace {
 
-// How often a load that waits for data looks whether it was cancelled.
+// How often a load that waits for data looks whether it was cancelled,
+// when the job has no cancel descriptor.
 constexpr int kPollMs = 50;
 // Regular files from this size on are scanned on every core; a smaller one
 // is read faster in one pass. Pipes and devices are always streamed.
@@ -133,13 +134,13 @@ void PointLoader::RunStreaming()
             m_result = FileResult::Cancel(FileStep::Read);
             return;
         }
-        // Waits for data in short steps, so that a pipe that stays silent
-        // can still be cancelled.
-        pollfd wait{m_file.Get(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, kPollMs);
-        if (ready == 0 || (ready < 0 && errno == EINTR))
+        // A pipe that stays silent can still be cancelled: the wait ends at
+        // the cancel, or in steps where the job has no cancel descriptor.
+        const int cancelFd = Control().cancelFd;
+        const sys::Waited waited = sys::WaitForFd(m_file.Get(), POLLIN, cancelFd, cancelFd >= 0 ? -1 : kPollMs);
+        if (waited == sys::Waited::Cancelled || waited == sys::Waited::TimedOut)
             continue;
-        const ssize_t got = ready < 0 ? -1 : ::read(m_file.Get(), buffer.data(), buffer.size());
+        const ssize_t got = waited == sys::Waited::Failed ? -1 : ::read(m_file.Get(), buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;

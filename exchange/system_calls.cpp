@@ -1,8 +1,12 @@
 #include "exchange/system_calls.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -125,6 +129,29 @@ FileResult MakeFolders(const std::string& folder, mode_t mode)
     if (!S_ISDIR(info.st_mode))
         return FileResult::Failed(FileStep::CreateFolder, ENOTDIR);
     return {};
+}
+
+Waited WaitForFd(int fd, short events, int cancelFd, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int left = -1;
+        if (timeoutMs >= 0)
+            left = static_cast<int>(std::max<std::int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count()));
+        pollfd waits[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        const int ready = ::poll(waits, cancelFd >= 0 ? 2 : 1, left);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Waited::Failed;
+        if (ready == 0)
+            return Waited::TimedOut;
+        if (cancelFd >= 0 && waits[1].revents != 0)
+            return Waited::Cancelled;
+        return Waited::Ready; // an error or a hang-up too: the next call tells which
+    }
 }
 
 } // namespace kav::sys

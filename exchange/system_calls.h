@@ -110,6 +110,11 @@ ssize_t ReadFull(int fd, void* data, std::size_t bytes);
 FileResult SyncFolder(const std::string& folder);
 // Like mkdir -p, each new folder made with `mode`.
 FileResult MakeFolders(const std::string& folder, mode_t mode);
+// Waits until `fd` is ready for `events` (POLLIN, POLLOUT), until
+// `cancelFd` becomes readable (a job's cancel; -1: none), or until
+// `timeoutMs` have passed (-1: no limit). Failed leaves errno set.
+enum class Waited { Ready, Cancelled, TimedOut, Failed };
+Waited WaitForFd(int fd, short events, int cancelFd, int timeoutMs);
 // The process's umask, read once at start-up: asking for it means setting
 // it, which would change it for every thread for a moment.
 mode_t StartUmask();
