@@ -15,6 +15,9 @@ namespace kav {
 
 namespace {
 
+// How long the message pane shows a notice of the view.
+constexpr int kNoticeMs = 4000;
+
 // A label's accessible name hides its text, so the text is also its
 // description.
 void SetPaneText(QLabel* pane, const QString& text)
@@ -165,6 +168,7 @@ void CMainFrame::DispatchTable()
     connect(m_actAbout, &QAction::triggered, &m_app, &CKavApp::OnAppAbout);
     connect(m_actExit, &QAction::triggered, this, &QWidget::close);
     connect(m_view, &CKavView::ReadoutsChanged, this, &CMainFrame::OnReadoutsChanged);
+    connect(m_view, &CKavView::Notice, this, [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
     // A highlighted entry on the bar shows its prompt, which for every bar
     // entry is none; entries of the pop-ups show theirs through Qt.
     connect(menuBar(), &QMenuBar::hovered, this,

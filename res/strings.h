@@ -59,6 +59,14 @@ inline const QString kMenuExit = QStringLiteral("&Wyjście");
 inline const QString kMenuShowCoords = QStringLiteral("Pokaż współrzędne");
 inline const QString kMenuUndo = QStringLiteral("&Cofnij");
 inline const QString kMenuRedo = QStringLiteral("Ponów");
+
+// The view's context menu, and what the message pane says of the scale.
+inline const QString kMenuZoomIn = QStringLiteral("Powiększ");
+inline const QString kMenuZoomOut = QStringLiteral("Pomniejsz");
+inline const QString kMenuFit = QStringLiteral("Dopasuj do okna");
+inline const QString kMenuActualSize = QStringLiteral("Rozmiar rzeczywisty");
+inline const QString kZoomText = QStringLiteral("Powiększenie: %1%");
+inline const QString kFittedText = QStringLiteral("Rysunek nie mieścił się w oknie: powiększenie %1%");
 inline const QString kMenuHelp = QStringLiteral("&O programie");
 inline const QString kMenuAbout = QStringLiteral("&About kav...");
 

@@ -11,17 +11,18 @@ constexpr std::size_t kSlice = 8192;
 
 } // namespace
 
-bool FigurePicture::Resize(int width, int height, double scale)
+bool FigurePicture::Resize(int width, int height, double scale, const ViewMapping& mapping)
 {
-    if (m_raster && width == m_width && height == m_height && scale == m_scale)
+    if (m_raster && width == m_width && height == m_height && scale == m_scale && mapping == m_mapping)
         return false;
     m_width = std::max(width, 0);
     m_height = std::max(height, 0);
     m_scale = scale;
+    m_mapping = mapping;
     const std::size_t size = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
     m_pixels.assign(size, kBackground);
     m_counts.assign(size, 0);
-    m_raster.emplace(Pixels(), scale);
+    m_raster.emplace(Pixels(), scale, mapping);
     m_drawn = 0;
     m_stale = false;
     return true;

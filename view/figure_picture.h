@@ -23,9 +23,11 @@ public:
     static constexpr std::uint32_t kInk = 0xFF000000;
     static constexpr std::uint32_t kBackground = 0xFFFFFFFF;
 
-    // The size in device pixels, and how many of them make a pixel of the
-    // view. A change starts the picture over; true when it changed.
-    bool Resize(int width, int height, double scale);
+    // The size in device pixels, how many of them make a pixel of the view,
+    // and where the view looks at the figure. A change starts the picture
+    // over; true when it changed.
+    bool Resize(int width, int height, double scale, const ViewMapping& mapping = {});
+    const ViewMapping& Mapping() const { return m_mapping; }
     // Starts the picture over: the points changed other than by new ones at
     // the end.
     void Restart() { m_stale = true; }
@@ -71,6 +73,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     double m_scale = 1.0;
+    ViewMapping m_mapping;
     std::optional<Rasterizer> m_raster;
     std::size_t m_drawn = 0; // the points drawn, from the first
     bool m_stale = true; // the pixels show something else: clear first

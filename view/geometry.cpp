@@ -1,41 +1,43 @@
 #include "view/geometry.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace kav {
 
-namespace {
-
-bool Within(std::int32_t a, std::int64_t b, std::int64_t reach)
+NearBox NearBox::Clipped() const
 {
-    const std::int64_t d = std::int64_t{a} - b;
-    return d >= -reach && d <= reach;
+    constexpr std::int64_t kLow = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kHigh = std::numeric_limits<std::int32_t>::max();
+    return {std::max(minX, kLow), std::min(maxX, kHigh), std::max(minY, kLow), std::min(maxY, kHigh)};
 }
 
-} // namespace
-
-std::ptrdiff_t FindNearIndex(std::span<const Point> points, Point at, int reach)
+std::ptrdiff_t FindInBox(std::span<const Point> points, const NearBox& wanted)
 {
+    const NearBox box = wanted.Clipped();
+    if (box.Empty())
+        return -1;
     const std::size_t n = points.size();
     // Blocks are screened with 32-bit wrap-around arithmetic, which the
-    // compiler vectorises. It never misses a near point (it may let a far one
-    // through near the ends of the range), so hits are confirmed exactly.
+    // compiler vectorises: a point is in the box when its distance from the
+    // low corner, taken unsigned, is within the box's width.
     constexpr std::size_t kBlock = 64;
-    const auto r = static_cast<std::uint32_t>(reach);
-    const auto ax = static_cast<std::uint32_t>(at.x);
-    const auto ay = static_cast<std::uint32_t>(at.y);
+    const auto lowX = static_cast<std::uint32_t>(box.minX);
+    const auto lowY = static_cast<std::uint32_t>(box.minY);
+    const auto width = static_cast<std::uint32_t>(box.maxX - box.minX);
+    const auto height = static_cast<std::uint32_t>(box.maxY - box.minY);
     std::size_t i = 0;
     while (i < n) {
         const std::size_t end = std::min(n, i + kBlock);
         bool maybe = false;
         for (std::size_t j = i; j < end; ++j) {
-            const std::uint32_t dx = static_cast<std::uint32_t>(points[j].x) - ax + r;
-            const std::uint32_t dy = static_cast<std::uint32_t>(points[j].y) - ay + r;
-            maybe |= (dx <= 2 * r) & (dy <= 2 * r);
+            const std::uint32_t dx = static_cast<std::uint32_t>(points[j].x) - lowX;
+            const std::uint32_t dy = static_cast<std::uint32_t>(points[j].y) - lowY;
+            maybe |= (dx <= width) & (dy <= height);
         }
         if (maybe) {
             for (std::size_t j = i; j < end; ++j) {
-                if (Within(points[j].x, at.x, reach) && Within(points[j].y, at.y, reach))
+                if (box.Holds(points[j]))
                     return static_cast<std::ptrdiff_t>(j);
             }
         }

@@ -15,11 +15,6 @@ namespace {
 constexpr std::size_t kMaxLoadPercent = 75;
 constexpr std::size_t kMinSlots = 1024;
 
-bool InRange(std::int64_t v)
-{
-    return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
-}
-
 std::uint32_t Load(const std::uint32_t& slot)
 {
     // A load that only reads, though atomic_ref takes no const.
@@ -94,18 +89,22 @@ std::size_t JoinIndex::Bytes() const
     return m_slots.size() * sizeof(std::uint32_t);
 }
 
-std::ptrdiff_t JoinIndex::Find(std::span<const Point> points, Point at, int reach) const
+std::ptrdiff_t JoinIndex::FindIn(std::span<const Point> points, const NearBox& wanted) const
 {
+    const NearBox box = wanted.Clipped();
+    if (box.Empty())
+        return -1;
     std::ptrdiff_t best = -1;
     // Every point before this count is in the table; later ones may be too,
     // while a thread fills it, and are passed over.
     const std::lock_guard lock(m_swap);
-    const std::size_t indexed = std::min(Indexed(), points.size());
+    std::size_t indexed = std::min(Indexed(), points.size());
+    const std::int64_t positions = (box.maxX - box.minX + 1) * (box.maxY - box.minY + 1);
+    if (positions > kMaxLookups)
+        indexed = 0;
     if (indexed > 0 && !m_slots.empty()) {
-        for (std::int64_t y = std::int64_t{at.y} - reach; y <= std::int64_t{at.y} + reach; ++y) {
-            for (std::int64_t x = std::int64_t{at.x} - reach; x <= std::int64_t{at.x} + reach; ++x) {
-                if (!InRange(x) || !InRange(y))
-                    continue;
+        for (std::int64_t y = box.minY; y <= box.maxY; ++y) {
+            for (std::int64_t x = box.minX; x <= box.maxX; ++x) {
                 const std::uint32_t index = Load(m_slots[Probe(m_slots, points, x, y)]);
                 if (index != kEmpty && index < indexed && (best < 0 || index < best))
                     best = index;
@@ -113,13 +112,12 @@ std::ptrdiff_t JoinIndex::Find(std::span<const Point> points, Point at, int reac
         }
     }
     // A point in the table comes before every point after it.
-    return best >= 0 ? best : Walk(points, indexed, at, reach);
+    return best >= 0 ? best : Walk(points, indexed, box);
 }
 
-std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first, Point at, int reach) const
+std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first, const NearBox& box) const
 {
     std::size_t bounded = std::min(Bounded(), points.size());
-    const std::int64_t x = at.x, y = at.y;
     std::size_t i = first;
     while (i < points.size()) {
         if (i >= bounded && i + kBlock <= points.size()) {
@@ -132,12 +130,12 @@ std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first,
         if (i < bounded) {
             end = (i / kBlock + 1) * kBlock;
             const Bounds& b = m_bounds[i / kBlock];
-            if (x + reach < b.minX || x - reach > b.maxX || y + reach < b.minY || y - reach > b.maxY) {
+            if (box.maxX < b.minX || box.minX > b.maxX || box.maxY < b.minY || box.minY > b.maxY) {
                 i = end;
                 continue;
             }
         }
-        const std::ptrdiff_t hit = FindNearIndex(points.subspan(i, end - i), at, reach);
+        const std::ptrdiff_t hit = FindInBox(points.subspan(i, end - i), box);
         if (hit >= 0)
             return hit + static_cast<std::ptrdiff_t>(i);
         i = end;

@@ -38,7 +38,15 @@ public:
 
     // The earliest point within `reach` of `at` on both axes, or -1; the
     // same answer as FindNearIndex(points, at, reach).
-    std::ptrdiff_t Find(std::span<const Point> points, Point at, int reach = kJoinReach) const;
+    std::ptrdiff_t Find(std::span<const Point> points, Point at, int reach = kJoinReach) const
+    {
+        return FindIn(points, NearBox::Around(at, reach));
+    }
+    // The earliest point in `box`, or -1: FindInBox's answer. A box of more
+    // positions than kMaxLookups (a click when zoomed out) is answered by
+    // the walk alone, which the block bounds keep short.
+    static constexpr std::int64_t kMaxLookups = 4096;
+    std::ptrdiff_t FindIn(std::span<const Point> points, const NearBox& box) const;
 
     // Adds up to `count` more points to the table. True once every point is
     // in it. A thread that fills it passes its stop flag, which cuts short
@@ -70,7 +78,7 @@ private:
     };
     static Bounds BlockBounds(const Point* block);
     // The first point within reach from `first` on, or -1.
-    std::ptrdiff_t Walk(std::span<const Point> points, std::size_t first, Point at, int reach) const;
+    std::ptrdiff_t Walk(std::span<const Point> points, std::size_t first, const NearBox& box) const;
 
     static std::size_t Home(std::int64_t x, std::int64_t y, std::size_t size);
     // The slot of the point at (x, y), or of the empty slot that ends its run.

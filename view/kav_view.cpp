@@ -4,9 +4,12 @@
 #include "view/raster.h"
 #include "view/user_prompts.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <optional>
@@ -33,6 +36,22 @@ constexpr int kCrossGap = 3;
 constexpr int kCrossArm = 8;
 constexpr QRgb kCrossColour = 0x0050D0;
 constexpr int kBigStep = 10; // with Shift
+// View pixels per notch of the wheel.
+constexpr int kWheelStep = 40;
+constexpr int kWheelNotch = 120;
+// The origin stays where figure coordinates and the rasteriser's products
+// keep well within 64 bits.
+constexpr std::int64_t kOriginLimit = std::int64_t{1} << 40;
+
+QPoint CenterOf(const QWidget& widget)
+{
+    return {widget.width() / 2, widget.height() / 2};
+}
+
+QString Percent(int zoom)
+{
+    return QLocale().toString(std::ldexp(100.0, zoom), 'g', 6);
+}
 
 QRect CrossRect(QPoint at)
 {
@@ -49,11 +68,32 @@ CKavView::CKavView(CUserPrompts& prompts, QWidget* parent, PointReallocator real
     , m_describe([this](const PointChange&, std::span<const Point> after) {
         setAccessibleDescription(ui::kViewDescription.arg(after.size()));
     })
-    , m_repaint([this](const PointChange&, std::span<const Point>) {
+    , m_repaint([this](const PointChange& change, std::span<const Point>) {
         WakeIdle(); // the picture and the index catch up between events
         update();
+        using Kind = PointChange::Kind;
+        if (change.kind == Kind::ReplaceAll || change.kind == Kind::AppendAll || change.kind == Kind::Recovered)
+            QMetaObject::invokeMethod(this, &CKavView::FitIfOutside, Qt::QueuedConnection);
     })
+    , m_zoomIn(new QAction(ui::kMenuZoomIn, this))
+    , m_zoomOut(new QAction(ui::kMenuZoomOut, this))
+    , m_fit(new QAction(ui::kMenuFit, this))
+    , m_actualSize(new QAction(ui::kMenuActualSize, this))
 {
+    m_zoomIn->setShortcut(QKeySequence::ZoomIn);
+    m_zoomOut->setShortcut(QKeySequence::ZoomOut);
+    m_fit->setShortcut(Qt::Key_F);
+    m_fit->setShortcutContext(Qt::WidgetShortcut); // F is a letter: only while the view has the focus
+    m_actualSize->setShortcut(Qt::CTRL | Qt::Key_0);
+    for (QAction* action : ZoomActions()) {
+        if (action != m_fit)
+            action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    connect(m_zoomIn, &QAction::triggered, this, &CKavView::OnZoomIn);
+    connect(m_zoomOut, &QAction::triggered, this, &CKavView::OnZoomOut);
+    connect(m_fit, &QAction::triggered, this, &CKavView::OnFitToWindow);
+    connect(m_actualSize, &QAction::triggered, this, &CKavView::OnActualSize);
     using Slot = PointDocument::Slot;
     m_document.SetObserver(Slot::Picture, &m_picture);
     m_document.SetObserver(Slot::JoinIndex, &m_indexWorker);
@@ -108,7 +148,176 @@ void CKavView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         OnLButtonDown(event->position().toPoint());
+    else if (event->button() == Qt::MiddleButton)
+        m_handAt = event->position().toPoint();
     QWidget::mousePressEvent(event);
+}
+
+void CKavView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::MiddleButton)
+        m_handAt.reset();
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CKavView::wheelEvent(QWheelEvent* event)
+{
+    QPoint delta = event->angleDelta();
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (modifiers & Qt::ControlModifier) {
+        if (delta.y() != 0)
+            ZoomAt(event->position().toPoint(), delta.y() > 0 ? 1 : -1);
+    } else {
+        if ((modifiers & Qt::ShiftModifier) && delta.x() == 0)
+            delta = QPoint(delta.y(), 0);
+        PanBy(delta * kWheelStep / kWheelNotch);
+    }
+    event->accept();
+}
+
+void CKavView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Not exec(): the window's own loop runs the menu.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addActions(ZoomActions());
+    menu->popup(event->globalPos());
+}
+
+QList<QAction*> CKavView::ZoomActions() const
+{
+    return {m_zoomIn, m_zoomOut, m_fit, m_actualSize};
+}
+
+std::optional<Point> CKavView::FigureAt(QPoint at) const
+{
+    const std::int64_t x = m_mapping.FigureX(at.x());
+    const std::int64_t y = m_mapping.FigureY(at.y());
+    if (x != static_cast<std::int32_t>(x) || y != static_cast<std::int32_t>(y))
+        return std::nullopt;
+    return Point{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
+}
+
+void CKavView::SetMapping(const ViewMapping& wanted)
+{
+    ViewMapping mapping = wanted;
+    mapping.zoom = std::clamp(mapping.zoom, ViewMapping::kMinZoom, ViewMapping::kMaxZoom);
+    mapping.originX = std::clamp(mapping.originX, -kOriginLimit, kOriginLimit);
+    mapping.originY = std::clamp(mapping.originY, -kOriginLimit, kOriginLimit);
+    if (mapping == m_mapping)
+        return;
+    if (mapping.zoom != m_mapping.zoom)
+        m_panRest = {};
+    m_mapping = mapping;
+    update();
+    if (m_mouseAt || m_keyCursor)
+        OnMouseMove(m_keyCursor.value_or(*m_mouseAt)); // another figure point lies there now
+}
+
+void CKavView::TellZoom(const QString& text)
+{
+    Q_EMIT Notice(text.arg(Percent(m_mapping.zoom)));
+}
+
+void CKavView::ZoomAt(QPoint at, int steps)
+{
+    const int zoom = std::clamp(m_mapping.zoom + steps, ViewMapping::kMinZoom, ViewMapping::kMaxZoom);
+    if (zoom == m_mapping.zoom)
+        return;
+    // The figure unit under `at` stays under it.
+    ViewMapping mapping{zoom, 0, 0};
+    mapping.originX = m_mapping.FigureX(at.x()) - mapping.ToFigure(at.x());
+    mapping.originY = m_mapping.FigureY(at.y()) - mapping.ToFigure(at.y());
+    SetMapping(mapping);
+    TellZoom(ui::kZoomText);
+}
+
+void CKavView::PanBy(QPoint pixels)
+{
+    if (pixels.isNull())
+        return;
+    // Zoomed in, a unit is several pixels: what falls short of one waits
+    // for the next move.
+    const QPoint total = pixels + m_panRest;
+    ViewMapping mapping = m_mapping;
+    const std::int64_t unitsX = mapping.ToFigure(total.x());
+    const std::int64_t unitsY = mapping.ToFigure(total.y());
+    m_panRest = total - QPoint(static_cast<int>(mapping.ToView(unitsX)), static_cast<int>(mapping.ToView(unitsY)));
+    mapping.originX -= unitsX;
+    mapping.originY -= unitsY;
+    SetMapping(mapping);
+}
+
+void CKavView::OnZoomIn()
+{
+    ZoomAt(m_keyCursor.value_or(m_mouseAt && rect().contains(*m_mouseAt) ? *m_mouseAt : CenterOf(*this)), 1);
+}
+
+void CKavView::OnZoomOut()
+{
+    ZoomAt(m_keyCursor.value_or(m_mouseAt && rect().contains(*m_mouseAt) ? *m_mouseAt : CenterOf(*this)), -1);
+}
+
+void CKavView::OnFitToWindow()
+{
+    if (!m_document.Store().HasPoints())
+        return;
+    SetMapping(FitMapping());
+    TellZoom(ui::kZoomText);
+}
+
+void CKavView::OnActualSize()
+{
+    SetMapping({});
+    TellZoom(ui::kZoomText);
+}
+
+ViewMapping CKavView::FitMapping(int maxZoom) const
+{
+    const auto points = m_document.Points();
+    if (points.empty())
+        return m_mapping;
+    std::int32_t minX = points[0].x, maxX = minX, minY = points[0].y, maxY = minY;
+    for (const Point& p : points) {
+        minX = std::min(minX, p.x);
+        maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y);
+        maxY = std::max(maxY, p.y);
+    }
+    const std::int64_t cx = (std::int64_t{minX} + maxX) / 2;
+    const std::int64_t cy = (std::int64_t{minY} + maxY) / 2;
+    ViewMapping mapping;
+    for (int zoom = std::min(maxZoom, ViewMapping::kMaxZoom); zoom >= ViewMapping::kMinZoom; --zoom) {
+        mapping.zoom = zoom;
+        mapping.originX = cx - mapping.ToFigure(width() / 2);
+        mapping.originY = cy - mapping.ToFigure(height() / 2);
+        if (mapping.ViewX(minX) >= 0 && mapping.ViewX(maxX) < width() && mapping.ViewY(minY) >= 0
+            && mapping.ViewY(maxY) < height())
+            break;
+    }
+    return mapping;
+}
+
+void CKavView::FitIfOutside()
+{
+    const auto points = m_document.Points();
+    if (points.empty())
+        return;
+    const ViewMapping fitted = FitMapping(m_mapping.zoom);
+    // Wholly in view as it is: nothing moves.
+    const ViewMapping& now = m_mapping;
+    bool inside = true;
+    for (const Point& p : points) {
+        const std::int64_t x = now.ViewX(p.x), y = now.ViewY(p.y);
+        if (x < 0 || y < 0 || x >= width() || y >= height()) {
+            inside = false;
+            break;
+        }
+    }
+    if (inside)
+        return;
+    SetMapping(fitted);
+    TellZoom(ui::kFittedText);
 }
 
 void CKavView::mouseMoveEvent(QMouseEvent* event)
@@ -117,6 +326,9 @@ void CKavView::mouseMoveEvent(QMouseEvent* event)
     // A move to where the mouse already was (Qt sends one when a window
     // closes over it) leaves the keyboard cursor where it is.
     if (!m_keyCursor || at != m_mouseAt) {
+        if (m_handAt && (event->buttons() & Qt::MiddleButton)) {
+            PanBy(at - *std::exchange(m_handAt, at));
+        }
         m_mouseAt = at;
         if (m_keyCursor)
             update(CrossRect(*std::exchange(m_keyCursor, std::nullopt)));
@@ -164,9 +376,26 @@ void CKavView::keyPressEvent(QKeyEvent* event)
 // the view so that it is always seen.
 void CKavView::MoveKeyCursor(QPoint by)
 {
-    const QPoint from = m_keyCursor.value_or(m_mouseAt.value_or(QPoint(width() / 2, height() / 2)));
+    QPoint from = m_keyCursor.value_or(m_mouseAt.value_or(QPoint(width() / 2, height() / 2)));
     if (m_keyCursor)
         update(CrossRect(*m_keyCursor));
+    // Zoomed in, a step is a unit, so that every unit can be reached.
+    if (m_mapping.zoom > 0)
+        by *= 1 << m_mapping.zoom;
+    // Past an edge, the figure moves a quarter of the view the other way,
+    // and the cursor with it.
+    const QPoint wanted = from + by;
+    QPoint pan;
+    if (wanted.x() < 0 || wanted.x() >= width())
+        pan.setX(wanted.x() < 0 ? width() / 4 : -(width() / 4));
+    if (wanted.y() < 0 || wanted.y() >= height())
+        pan.setY(wanted.y() < 0 ? height() / 4 : -(height() / 4));
+    if (!pan.isNull()) {
+        const ViewMapping before = m_mapping;
+        PanBy(pan);
+        from = QPoint(static_cast<int>(m_mapping.ViewX(before.FigureX(from.x()))),
+                      static_cast<int>(m_mapping.ViewY(before.FigureY(from.y()))));
+    }
     const QPoint to(std::clamp(from.x() + by.x(), 0, std::max(0, width() - 1)),
                     std::clamp(from.y() + by.y(), 0, std::max(0, height() - 1)));
     m_keyCursor = to;
@@ -180,7 +409,7 @@ void CKavView::MoveKeyCursor(QPoint by)
 void CKavView::paintEvent(QPaintEvent*)
 {
     const qreal scale = devicePixelRatioF();
-    m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale);
+    m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
     const auto points = m_document.Points();
     const auto budget = m_drawing ? kSliceBudget : kPaintBudget;
     const bool wasDrawing = m_drawing;
@@ -257,31 +486,41 @@ void CKavView::WakeIdle()
         m_idle.start();
 }
 
-void CKavView::DrawPoints(QImage& image, std::span<const Point> points)
+void CKavView::DrawPoints(QImage& image, std::span<const Point> points, const ViewMapping& mapping)
 {
     image.fill(FigurePicture::kBackground);
     if (points.empty())
         return;
     const Canvas canvas{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(), image.height(),
                         image.bytesPerLine() / 4};
-    DrawPolyline(canvas, points, FigurePicture::kInk);
-    DrawEndMarker(canvas, points.back(), FigurePicture::kInk, FigurePicture::kBackground);
+    const Rasterizer raster(canvas, 1.0, mapping);
+    raster.Pixel(points[0], FigurePicture::kInk);
+    raster.Segments(points, 1, points.size(), FigurePicture::kInk);
+    raster.EndMarker(points.back(), FigurePicture::kInk, FigurePicture::kBackground);
 }
 
 void CKavView::OnLButtonDown(QPoint at)
 {
+    const std::optional<Point> figure = FigureAt(at);
+    if (!figure) {
+        QApplication::beep(); // beyond what a point can hold
+        return;
+    }
     const CommandScope scope = BeginCommand();
     if (!scope)
         return;
     if (!FindNearPoint(at.x(), at.y()))
-        Append({at.x(), at.y()});
+        Append(*figure);
     update();
 }
 
+// Near is within kJoinReach view pixels on both axes, at every scale.
 bool CKavView::FindNearPoint(int x, int y)
 {
     const auto points = m_document.Points();
-    const std::ptrdiff_t index = m_joinIndex.Find(points, {x, y});
+    const ViewMapping::Span nearX = m_mapping.NearX(x, kJoinReach);
+    const ViewMapping::Span nearY = m_mapping.NearY(y, kJoinReach);
+    const std::ptrdiff_t index = m_joinIndex.FindIn(points, {nearX.low, nearX.high, nearY.low, nearY.high});
     if (index < 0)
         return false;
     const Point candidate = points[static_cast<std::size_t>(index)];
@@ -304,8 +543,8 @@ bool CKavView::Append(Point p)
 void CKavView::OnMouseMove(QPoint at)
 {
     const PointStore::Layout store = m_document.Store().State();
-    Q_EMIT ReadoutsChanged(QString::fromLatin1(ui::kReadoutX).arg(at.x()),
-                           QString::fromLatin1(ui::kReadoutY).arg(at.y()),
+    Q_EMIT ReadoutsChanged(QString::fromLatin1(ui::kReadoutX).arg(m_mapping.FigureX(at.x())),
+                           QString::fromLatin1(ui::kReadoutY).arg(m_mapping.FigureY(at.y())),
                            QString::fromUtf8(store.useA ? ui::kReadoutCountA : ui::kReadoutCountB)
                                .arg(store.useA ? store.countA : store.countB));
 }

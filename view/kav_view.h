@@ -4,6 +4,7 @@
 #include "view/figure_picture.h"
 #include "view/join_index.h"
 #include "view/point_document.h"
+#include "view/view_mapping.h"
 
 #include <QImage>
 #include <QTimer>
@@ -51,7 +52,7 @@ public:
 
     // Renders the active points into `image` from scratch, which is first
     // cleared to the background. Every paint shows exactly this picture.
-    static void DrawPoints(QImage& image, std::span<const Point> points);
+    static void DrawPoints(QImage& image, std::span<const Point> points, const ViewMapping& mapping = {});
 
     // Whether the kept picture shows every point, and whether the join
     // search has indexed every point; both catch up while the user waits.
@@ -65,16 +66,41 @@ public:
     void OnUndoPoint();
     void OnRedoPoint();
     void OnShowCoords();
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnFitToWindow();
+    void OnActualSize();
+
+    // Where the view looks at the figure; 1:1 from (0, 0) at every start.
+    const ViewMapping& Mapping() const { return m_mapping; }
+    // The figure point that view pixel `at` shows; nothing beyond what a
+    // point can hold.
+    std::optional<Point> FigureAt(QPoint at) const;
+    // Zooms by 2^steps, within the scale's limits, keeping the figure point
+    // under view pixel `at` where it is.
+    void ZoomAt(QPoint at, int steps);
+    // Moves the figure by `pixels`, as a hand would.
+    void PanBy(QPoint pixels);
+    // The largest mapping at which every point is in view, the figure in
+    // the middle; never larger than `maxZoom`.
+    ViewMapping FitMapping(int maxZoom = ViewMapping::kMaxZoom) const;
+    // The zoom actions, for the window's menu and keys: in, out, fit, 1:1.
+    QList<QAction*> ZoomActions() const;
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
     void ReadoutsChanged(const QString& x, const QString& y, const QString& count);
     // The last command scope has gone.
     void CommandsEnded();
+    // A notice for the status bar's message pane, shown for a few seconds.
+    void Notice(const QString& text);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -90,8 +116,14 @@ private:
     // Between events: goes on with a long redraw, then with the index.
     void OnIdle();
     void WakeIdle();
-    // The keyboard cursor: shown and moved by `by`, within the view.
+    // The keyboard cursor: shown and moved by `by`, within the view; at an
+    // edge the view moves a quarter of its size that way.
     void MoveKeyCursor(QPoint by);
+    void SetMapping(const ViewMapping& mapping);
+    void TellZoom(const QString& text);
+    // After an Open or a recovery: fits a figure that does not lie wholly
+    // in view, zooming out only.
+    void FitIfOutside();
 
     PointDocument m_document; // goes last: the others observe it
     CUserPrompts& m_prompts;
@@ -106,6 +138,13 @@ private:
     // Where the mouse last was, and the keyboard cursor while it shows.
     std::optional<QPoint> m_mouseAt;
     std::optional<QPoint> m_keyCursor;
+    ViewMapping m_mapping;
+    QPoint m_panRest; // pixels of a pan zoomed in, short of a whole unit
+    std::optional<QPoint> m_handAt; // where the middle button drags from
+    QAction* m_zoomIn;
+    QAction* m_zoomOut;
+    QAction* m_fit;
+    QAction* m_actualSize;
 };
 
 } // namespace kav

@@ -201,10 +201,13 @@ std::vector<char> MarkerRows(int size)
 
 } // namespace
 
-Rasterizer::Rasterizer(const Canvas& canvas, double scale)
+Rasterizer::Rasterizer(const Canvas& canvas, double scale, const ViewMapping& mapping)
     : m_canvas(canvas)
-    , m_scale(scale)
-    , m_wholeScale(scale == std::floor(scale) && scale >= 1 ? static_cast<int>(scale) : 0)
+    , m_scale(scale * mapping.Scale())
+    , m_originX(mapping.originX)
+    , m_originY(mapping.originY)
+    , m_wholeScale(m_scale == std::floor(m_scale) && m_scale >= 1 ? static_cast<int>(m_scale) : 0)
+    , m_plain(m_wholeScale == 1 && m_originX == 0 && m_originY == 0)
     , m_markerSize(std::max(1, static_cast<int>(std::lround(8 * scale))))
     , m_marker(MarkerRows(m_markerSize))
 {
@@ -222,9 +225,13 @@ Rasterizer::Rasterizer(const Canvas& canvas, double scale)
 
 Rasterizer::Device Rasterizer::ToDevice(Point p) const
 {
+    const std::int64_t x = p.x - m_originX;
+    const std::int64_t y = p.y - m_originY;
     if (m_wholeScale != 0)
-        return {std::int64_t{p.x} * m_wholeScale, std::int64_t{p.y} * m_wholeScale};
-    return {static_cast<std::int64_t>(std::floor(p.x * m_scale)), static_cast<std::int64_t>(std::floor(p.y * m_scale))};
+        return {x * m_wholeScale, y * m_wholeScale};
+    // Exact for a power of two; otherwise as the screen's own density maps.
+    return {static_cast<std::int64_t>(std::floor(static_cast<double>(x) * m_scale)),
+            static_cast<std::int64_t>(std::floor(static_cast<double>(y) * m_scale))};
 }
 
 template <class Plot> void Rasterizer::PlotPixel(Point p, Plot& plot) const
@@ -238,7 +245,7 @@ template <class Plot>
 void Rasterizer::PlotSegments(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot) const
 {
     from = std::max<std::size_t>(from, 1);
-    if (m_wholeScale != 1) {
+    if (!m_plain) {
         for (std::size_t i = from; i < to; ++i) {
             const Device a = ToDevice(points[i - 1]);
             const Device b = ToDevice(points[i]);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "view/point_store.h"
+#include "view/view_mapping.h"
 
 #include <array>
 #include <cstddef>
@@ -19,13 +20,15 @@ struct Canvas {
 };
 
 // Draws the figure's parts onto a canvas of device pixels, `scale` of them
-// per pixel of the view: the view's pixel (x, y) is the device pixel
-// (floor(x * scale), floor(y * scale)), and lines stay one device pixel wide,
-// so that a high-density screen shows them sharp. Any coordinates are safe:
-// segments are clipped to the canvas and nothing is written outside it.
+// per pixel of the view, the view showing the figure through `mapping`: the
+// figure point (x, y) is the device pixel (floor((x - originX) * s),
+// floor((y - originY) * s)) with s = scale * 2^zoom, and lines stay one
+// device pixel wide, so that a high-density screen shows them sharp. Any
+// coordinates are safe: segments are clipped to the canvas and nothing is
+// written outside it. The end marker keeps its size in view pixels.
 class Rasterizer {
 public:
-    explicit Rasterizer(const Canvas& canvas, double scale = 1.0);
+    explicit Rasterizer(const Canvas& canvas, double scale = 1.0, const ViewMapping& mapping = {});
 
     // One pixel; pixels outside the canvas are ignored.
     void Pixel(Point p, std::uint32_t colour) const;
@@ -80,8 +83,11 @@ private:
     std::array<std::uint8_t, kSide * kSide> m_shortCount; // the pixels of each, before the padding
 
     Canvas m_canvas;
-    double m_scale;
+    double m_scale; // device pixels per figure unit
+    std::int64_t m_originX;
+    std::int64_t m_originY;
     int m_wholeScale; // the scale when it is a whole number, else 0
+    bool m_plain; // one device pixel per unit from (0, 0): the short-segment table applies
     int m_markerSize; // the marker's box in device pixels
     std::vector<char> m_marker; // its rows: 'o' outline, '.' inside, ' ' untouched
 };
