@@ -1,5 +1,6 @@
 #include "view/geometry.h"
 #include "view/join_index.h"
+#include "view/view_mapping.h"
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,47 @@ TEST_P(JoinIndexMatchesTheWalk, PastTheTableThroughTheBounds)
         const std::size_t cut = random() % size;
         index.Forget(now, cut);
         size = cut + random() % (points.size() - cut + 1);
+    }
+}
+
+// A click as the view makes it at every scale: the earliest point whose
+// view pixel lies within the reach of the clicked pixel on both axes, found
+// through the mapping's figure box, is the one a walk finds that maps every
+// point to the view.
+TEST_P(JoinIndexMatchesTheWalk, AtEveryScaleAsTheViewSeesIt)
+{
+    const Scene scene = GetParam();
+    std::mt19937_64 random(20261210);
+    std::vector<Point> points(10000);
+    for (Point& p : points)
+        p = scene.Random(random);
+    JoinIndex index;
+    ASSERT_TRUE(index.BoundMore(points));
+    index.IndexMore(points, points.size() / 2);
+    for (const int zoom : {-10, -6, -3, -1, 0, 1, 2, 6}) {
+        kav::ViewMapping mapping{zoom, 0, 0};
+        const Point centre = points[random() % points.size()];
+        mapping.originX = centre.x - mapping.ToFigure(200);
+        mapping.originY = centre.y - mapping.ToFigure(150);
+        const auto walk = [&](std::int64_t cx, std::int64_t cy) -> std::ptrdiff_t {
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                if (std::abs(mapping.ViewX(points[i].x) - cx) <= kav::kJoinReach
+                    && std::abs(mapping.ViewY(points[i].y) - cy) <= kav::kJoinReach)
+                    return static_cast<std::ptrdiff_t>(i);
+            }
+            return -1;
+        };
+        for (int i = 0; i < 150; ++i) {
+            // Anywhere in the view, or at the edge of a point's reach there.
+            const Point near = points[random() % points.size()];
+            const std::int64_t edge = random() % 2 ? kav::kJoinReach : -kav::kJoinReach - int(random() % 2);
+            const std::int64_t cx = i % 2 ? std::int64_t(random() % 400) : mapping.ViewX(near.x) + edge;
+            const std::int64_t cy = i % 2 ? std::int64_t(random() % 300) : mapping.ViewY(near.y) - edge;
+            const kav::ViewMapping::Span x = mapping.NearX(cx, kav::kJoinReach);
+            const kav::ViewMapping::Span y = mapping.NearY(cy, kav::kJoinReach);
+            ASSERT_EQ(index.FindIn(points, {x.low, x.high, y.low, y.high}), walk(cx, cy))
+                << "zoom " << zoom << ", click " << i << " at " << cx << ", " << cy;
+        }
     }
 }
 

@@ -351,26 +351,31 @@ private Q_SLOTS:
         QCOMPARE(Rgb(image, 399, 150), kBlack);
     }
 
-    // Clicks, joins, undos, clears, loads of far points and resizes, in a
-    // generated order: after each, the picture the view keeps and extends
-    // shows exactly what a redraw from nothing shows. Of every 20 actions,
-    // `clicks` click and `undos` undo; `hub` sends every other click to
-    // (200, 150), so that many lines cross there and Undo takes them back.
+    // Clicks, joins, undos, clears, loads of far points, zooms, pans and
+    // resizes, in a generated order: after each, the picture the view keeps
+    // and extends shows exactly what a redraw from nothing at the view's
+    // scale shows. Of every 20 actions, `clicks` click, `undos` undo and
+    // `zooms` zoom or pan; `hub` sends every other click to (200, 150), so
+    // that many lines cross there and Undo takes them back.
     void theKeptPictureEqualsAFullRedraw_data()
     {
         QTest::addColumn<unsigned>("seed");
         QTest::addColumn<unsigned>("clicks");
         QTest::addColumn<unsigned>("undos");
+        QTest::addColumn<unsigned>("zooms");
         QTest::addColumn<bool>("hub");
-        QTest::addRow("mixed") << 20261207u << 12u << 3u << false;
-        QTest::addRow("undo-heavy") << 1u << 7u << 8u << false;
-        QTest::addRow("lines through one pixel") << 2u << 9u << 6u << true;
+        QTest::addRow("mixed") << 20261207u << 12u << 3u << 0u << false;
+        QTest::addRow("undo-heavy") << 1u << 7u << 8u << 0u << false;
+        QTest::addRow("lines through one pixel") << 2u << 9u << 6u << 0u << true;
+        QTest::addRow("zoomed and panned") << 3u << 9u << 4u << 3u << false;
+        QTest::addRow("undo while zoomed") << 4u << 6u << 6u << 4u << true;
     }
     void theKeptPictureEqualsAFullRedraw()
     {
         QFETCH(unsigned, seed);
         QFETCH(unsigned, clicks);
         QFETCH(unsigned, undos);
+        QFETCH(unsigned, zooms);
         QFETCH(bool, hub);
         QTemporaryDir dir;
         const QString far = dir.filePath(QStringLiteral("far.txt"));
@@ -393,21 +398,35 @@ private Q_SLOTS:
                 const std::vector<Point> points = Points();
                 const Point near = points.empty() ? Point{50, 50} : points[random() % points.size()];
                 const bool close = random() % 3 == 0;
-                Click(close ? near.x + int(random() % 9) - 4 : int(random() % 420) - 10,
-                      close ? near.y + int(random() % 9) - 4 : int(random() % 320) - 10);
+                const kav::ViewMapping& mapping = m_view->Mapping();
+                Click(close ? int(mapping.ViewX(near.x)) + int(random() % 9) - 4 : int(random() % 420) - 10,
+                      close ? int(mapping.ViewY(near.y)) + int(random() % 9) - 4 : int(random() % 320) - 10);
             } else if (action < clicks + undos) {
                 m_view->OnUndoPoint();
             } else if (action < clicks + undos + 1) {
                 m_view->OnPointsNew();
             } else if (action < clicks + undos + 3) {
                 files.OnPointsOpen();
+                QTRY_VERIFY(!m_view->CommandRunning());
+                QCoreApplication::processEvents(); // the fit that follows an Open
+            } else if (action < clicks + undos + 3 + zooms) {
+                const QPoint at(int(random() % 400), int(random() % 300));
+                switch (random() % 6) {
+                case 0: m_view->OnFitToWindow(); break;
+                case 1: m_view->OnActualSize(); break;
+                case 2: m_view->PanBy(at - QPoint(200, 150)); break;
+                default: m_view->ZoomAt(at, int(random() % 5) - 2); break;
+                }
             } else {
                 m_view->resize(200 + int(random() % 300), 150 + int(random() % 200));
             }
             const QImage shown = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
             QImage redrawn(m_view->size(), QImage::Format_RGB32);
-            CKavView::DrawPoints(redrawn, Points());
-            QVERIFY2(shown == redrawn, qPrintable(QStringLiteral("step %1, action %2").arg(step).arg(action)));
+            CKavView::DrawPoints(redrawn, Points(), m_view->Mapping());
+            QVERIFY2(shown == redrawn, qPrintable(QStringLiteral("step %1, action %2, zoom %3")
+                                                      .arg(step)
+                                                      .arg(action)
+                                                      .arg(m_view->Mapping().zoom)));
         }
     }
 
