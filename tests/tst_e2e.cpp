@@ -437,6 +437,82 @@ private Q_SLOTS:
         QCOMPARE(kav.exitCode(), 0);
     }
 
+    // Zoom and pan in the real window: Ctrl+wheel keeps the figure point
+    // under the mouse, a click while zoomed in stores the figure point under
+    // it, a join works at 1/4, Ctrl+0 shows exactly the 1:1 picture of the
+    // same figure opened afresh, and a file lying beyond the window is fitted.
+    void zoomPanAndFitInTheRealWindow()
+    {
+        QProcess kav;
+        QString window;
+        QPoint origin;
+        Start(kav, {}, m_env, window, origin);
+        if (QTest::currentTestFailed())
+            return;
+        for (const QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(300, 200)})
+            Click(origin + p);
+        QTest::qWait(300);
+        QCOMPARE(Rgb(ViewShot(origin), {300, 50}), kWhite);
+        // Twice as large around (300, 200), which stays where it is.
+        // The mouse is there already, so no --sync, which waits for a move.
+        Xdotool({"mousemove", QString::number(origin.x() + 300), QString::number(origin.y() + 200), "keydown", "ctrl",
+                 "click", "4", "keyup", "ctrl"});
+        QTest::qWait(500);
+        QImage shot = ViewShot(origin);
+        QCOMPARE(Rgb(shot, {300, 50}), kBlack); // (300, 125) of the figure
+        QCOMPARE(Rgb(shot, {200, 0}), kBlack); // (250, 100)
+        // The view's (320, 220) is the figure's (310, 210) at 2x.
+        Click(origin + QPoint(320, 220));
+        // Down to 1/4 around it; the first point (100, 100) is then at the
+        // view's (267, 192), and a click 2 px off it asks to join.
+        Keys(window, {"ctrl+minus", "ctrl+minus", "ctrl+minus"});
+        Click(origin + QPoint(269, 190));
+        AnswerYes(QString::fromUtf8("Połączyć?"));
+        Keys(window, {"ctrl+0"});
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 590), QString::number(origin.y() + 290)});
+        QTest::qWait(300);
+        const QImage actual = ViewShot(origin);
+        QCOMPARE(Rgb(actual, {205, 155}), kBlack); // the closing segment to (100, 100)
+
+        const QString saved = m_home.filePath(QStringLiteral("zoomed.txt"));
+        Keys(window, {"ctrl+s"});
+        QString format;
+        QVERIFY2(OtherWindow(window, &format).isValid(), "the save-format dialog did not appear");
+        Keys(format, {"Return"});
+        ChooseFile(QStringLiteral("Zachowaj jako"), saved);
+        QCOMPARE(WrittenFile(saved), QByteArray("100 100 300 100 300 200 310 210 100 100"));
+        Quit(window);
+        QVERIFY(kav.state() == QProcess::NotRunning || kav.waitForFinished(10000));
+
+        // The same figure opened afresh is in view: nothing moves, and the
+        // picture is the one that Ctrl+0 showed, pixel for pixel.
+        QProcess again;
+        Start(again, {"--open", saved}, m_env, window, origin);
+        if (QTest::currentTestFailed())
+            return;
+        Xdotool({"mousemove", QString::number(origin.x() + 590), QString::number(origin.y() + 290)});
+        QTest::qWait(500);
+        QVERIFY2(ViewShot(origin) == actual, "Ctrl+0 showed another picture than 1:1");
+
+        // A file beyond the window is fitted on Open, and shows.
+        const QString far = m_home.filePath(QStringLiteral("far.txt"));
+        QFile file(far);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("20000 10000 30000 10000 30000 20000 20000 20000");
+        file.close();
+        OpenReplacing(window, far);
+        QTest::qWait(500);
+        shot = ViewShot(origin);
+        shot.save(QDir::current().filePath(QStringLiteral("e2e-fitted.png")));
+        int ink = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                ink += Rgb(shot, {x, y}) == kBlack;
+        QVERIFY2(ink > 100, qPrintable(QStringLiteral("%1 black pixels after the fit").arg(ink)));
+        Quit(window);
+        QVERIFY(again.state() == QProcess::NotRunning || again.waitForFinished(10000));
+    }
+
     // Devices and pipes that never end, or end only when someone writes: the
     // window waits for none of them, and the figure survives each.
     void hostileFilesNeverCostTheFigure()
