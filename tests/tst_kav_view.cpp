@@ -447,6 +447,19 @@ private Q_SLOTS:
         QImage redrawn(m_view->size(), QImage::Format_RGB32);
         CKavView::DrawPoints(redrawn, m_view->Store().ActivePoints());
         QVERIFY(shown == redrawn);
+
+        // Zoomed in, the last picture shows at twice the size around the
+        // mouse until the new one is drawn, which is then exact.
+        m_view->ZoomAt({200, 150}, 1);
+        const QImage provisional = m_view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!m_view->PictureComplete());
+        for (int y = 0; y < 300; y += 14)
+            for (int x = 0; x < 400; x += 22)
+                QVERIFY2(provisional.pixel(x, y) == shown.pixel(100 + x / 2, 75 + y / 2),
+                         qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
+        QTRY_VERIFY_WITH_TIMEOUT(m_view->PictureComplete(), 60000);
+        CKavView::DrawPoints(redrawn, m_view->Store().ActivePoints(), m_view->Mapping());
+        QVERIFY(m_view->grab().toImage().convertToFormat(QImage::Format_RGB32) == redrawn);
     }
 
     // A loaded figure is indexed while the user looks at it, even while

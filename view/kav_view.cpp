@@ -208,6 +208,14 @@ void CKavView::SetMapping(const ViewMapping& wanted)
         return;
     if (mapping.zoom != m_mapping.zoom)
         m_panRest = {};
+    // The last complete picture stands in until the new one is drawn.
+    if (PictureComplete() && m_picture.Mapping() == m_mapping) {
+        const Canvas pixels = m_picture.Pixels();
+        m_provisional = QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                               pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32)
+                            .copy();
+        m_provisionalMapping = m_mapping;
+    }
     m_mapping = mapping;
     update();
     if (m_mouseAt || m_keyCursor)
@@ -411,7 +419,8 @@ void CKavView::paintEvent(QPaintEvent*)
     const qreal scale = devicePixelRatioF();
     m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
     const auto points = m_document.Points();
-    const auto budget = m_drawing ? kSliceBudget : kPaintBudget;
+    // Within a frame after a zoom or a pan: the provisional picture shows meanwhile.
+    const auto budget = m_drawing || !m_provisional.isNull() ? kSliceBudget : kPaintBudget;
     const bool wasDrawing = m_drawing;
     m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
 
@@ -422,7 +431,18 @@ void CKavView::paintEvent(QPaintEvent*)
     if (!points.empty())
         marker.emplace(m_picture, points.back());
     QPainter painter(this);
-    painter.drawImage(QRectF(rect()), image);
+    if (m_drawing && !m_provisional.isNull()) {
+        // Moved and scaled to the new mapping, the uncovered parts blank.
+        const ViewMapping& old = m_provisionalMapping;
+        const double factor = std::ldexp(1.0, m_mapping.zoom - old.zoom);
+        const QPointF at(static_cast<double>(m_mapping.ViewX(old.originX)),
+                         static_cast<double>(m_mapping.ViewY(old.originY)));
+        painter.fillRect(rect(), QColor::fromRgb(FigurePicture::kBackground));
+        painter.drawImage(QRectF(at, QSizeF(width() * factor, height() * factor)), m_provisional);
+    } else {
+        m_provisional = QImage();
+        painter.drawImage(QRectF(rect()), image);
+    }
     if (m_keyCursor) {
         // Over the picture, never into it.
         const QPoint at = *m_keyCursor;

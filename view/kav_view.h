@@ -139,6 +139,10 @@ private:
     std::optional<QPoint> m_mouseAt;
     std::optional<QPoint> m_keyCursor;
     ViewMapping m_mapping;
+    // The last complete picture and the mapping it was drawn at: shown moved
+    // and scaled while the picture at a new mapping is drawn in slices.
+    QImage m_provisional;
+    ViewMapping m_provisionalMapping;
     QPoint m_panRest; // pixels of a pan zoomed in, short of a whole unit
     std::optional<QPoint> m_handAt; // where the middle button drags from
     QAction* m_zoomIn;
