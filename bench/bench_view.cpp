@@ -405,6 +405,133 @@ BENCHMARK(BM_SaveBlocking)
     ->Iterations(40) // each waits a progress step, which the manual time leaves out
     ->Unit(benchmark::kMillisecond);
 
+// A random walk eight times the view's size, the view fitted to it and its
+// picture and join index complete: what the user sees after an Open.
+class ZoomedView {
+public:
+    explicit ZoomedView(std::size_t count)
+        : window(prompts)
+        , image(kWidth, kHeight, QImage::Format_RGB32)
+    {
+        window.view.resize(kWidth, kHeight);
+        kav::PointStore points;
+        for (Point p : kav::bench::RandomWalk(count, kWidth, kHeight))
+            if (!points.AppendPoint({p.x * 8, p.y * 8}))
+                std::abort();
+        if (!window.view.Apply(kav::PointChange::AppendAll(points)))
+            std::abort();
+        window.view.OnFitToWindow();
+        RunUntilIdle(window.view, image);
+    }
+    kav::CKavView& View() { return window.view; }
+    // Paints until the picture is exact, as the event loop would between events.
+    void DrawAll()
+    {
+        do
+            window.view.render(&image);
+        while (!window.view.PictureComplete());
+    }
+    NoPrompts prompts;
+    Window window;
+    QImage image;
+};
+
+template <class Step> double Timed(const Step& step)
+{
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One notch of the wheel and the paint that follows: the UI thread's time
+// before the provisional picture shows.
+void BM_ZoomStep(benchmark::State& state)
+{
+    ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
+    int notch = 1;
+    for (auto _ : state) {
+        state.SetIterationTime(Timed([&] {
+            zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, notch);
+            zoomed.View().render(&zoomed.image);
+        }));
+        state.PauseTiming();
+        zoomed.DrawAll();
+        notch = -notch;
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ZoomStep)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A notch out from the fitted view, until the exact picture shows.
+void BM_ZoomExact(benchmark::State& state)
+{
+    ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
+    int notch = -1;
+    for (auto _ : state) {
+        state.SetIterationTime(Timed([&] {
+            zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, notch);
+            zoomed.DrawAll();
+        }));
+        notch = -notch;
+    }
+}
+BENCHMARK(BM_ZoomExact)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The exact picture of a view that holds well under 1% of the points.
+void BM_ZoomedInExact(benchmark::State& state)
+{
+    ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
+    zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, 6);
+    zoomed.DrawAll();
+    int pan = 40;
+    for (auto _ : state) {
+        state.SetIterationTime(Timed([&] {
+            zoomed.View().PanBy({pan, 0});
+            zoomed.DrawAll();
+        }));
+        pan = -pan;
+    }
+}
+BENCHMARK(BM_ZoomedInExact)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A 40 px pan zoomed in, and the paint that follows.
+void BM_PanStep(benchmark::State& state)
+{
+    ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
+    zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, 6);
+    zoomed.DrawAll();
+    int pan = 40;
+    for (auto _ : state) {
+        state.SetIterationTime(Timed([&] {
+            zoomed.View().PanBy({pan, 0});
+            zoomed.View().render(&zoomed.image);
+        }));
+        state.PauseTiming();
+        zoomed.DrawAll();
+        pan = -pan;
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PanStep)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A click at the scale 2^-k, index complete, in the view's corner beyond
+// the figure, so that no point is in reach; then Undo.
+void BM_ClickAtScale(benchmark::State& state)
+{
+    ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
+    kav::CKavView& view = zoomed.View();
+    view.OnActualSize();
+    view.ZoomAt({0, 0}, -static_cast<int>(state.range(1)));
+    view.PanBy({kWidth - 20, kHeight - 20}); // the figure moves off towards the bottom right
+    for (auto _ : state) {
+        view.OnLButtonDown(QPoint(5, 5));
+        view.OnUndoPoint();
+    }
+}
+BENCHMARK(BM_ClickAtScale)
+    ->ArgsProduct({{1'000'000, 10'000'000, 100'000'000}, {0, 5, 10}})
+    ->Unit(benchmark::kMicrosecond);
+
 void BM_ShowListing(benchmark::State& state)
 {
     NoPrompts prompts;

@@ -5,6 +5,8 @@
 #include "exchange/file_commands.h"
 #include "view/kav_view.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -267,6 +269,58 @@ private Q_SLOTS:
                               QStringLiteral("y=%1").arg(cursor.y()), QStringLiteral(" punktów: 1")}));
     }
 
+    // The view's context menu holds the four zoom entries with their keys;
+    // each key changes the scale, around the mouse, and the message pane
+    // says so. F fits the figure, which lies partly beyond the view.
+    void theZoomKeysChangeTheScale_data()
+    {
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<int>("zoom");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("in") << QList<QKeySequence>{QKeySequence::ZoomIn} << 1 << QStringLiteral("Powiększenie: 200%");
+        QTest::newRow("out twice") << QList<QKeySequence>{QKeySequence::ZoomOut, QKeySequence::ZoomOut} << -2
+                                   << QStringLiteral("Powiększenie: 25%");
+        QTest::newRow("no further than 1/1024") << QList<QKeySequence>(12, QKeySequence::ZoomOut) << -10
+                                                << QString::fromUtf8("Powiększenie: 0,0976563%");
+        QTest::newRow("fit") << QList<QKeySequence>{QKeySequence(Qt::Key_F)} << -2
+                             << QStringLiteral("Powiększenie: 25%");
+        QTest::newRow("back to 1:1") << QList<QKeySequence>{QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_0)}
+                                     << 0 << QStringLiteral("Powiększenie: 100%");
+    }
+    void theZoomKeysChangeTheScale()
+    {
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(int, zoom);
+        QFETCH(QString, notice);
+        QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+        QTest::mouseMove(m_view, {99, 99}); // a move, though the last row left the mouse at (100, 100)
+        QTest::mouseMove(m_view, {100, 100});
+        Click(100, 100);
+        QVERIFY(m_view->Apply(kav::PointChange::Append({900, 700})));
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, {10, 10}, m_view->mapToGlobal(QPoint(10, 10)));
+        QCoreApplication::sendEvent(m_view, &menuEvent);
+        QMenu* menu = m_view->findChild<QMenu*>();
+        QVERIFY(menu);
+        QStringList entries;
+        for (const QAction* action : menu->actions())
+            entries << action->text() + u'\t' + action->shortcut().toString();
+        QCOMPARE(entries, (QStringList{QStringLiteral("Powiększ\tCtrl++"), QStringLiteral("Pomniejsz\tCtrl+-"),
+                                       QStringLiteral("Dopasuj do okna\tF"),
+                                       QStringLiteral("Rozmiar rzeczywisty\tCtrl+0")}));
+        menu->close();
+        QVERIFY(QTest::qWaitForWindowActive(m_view));
+        QSignalSpy notices(m_view, &CKavView::Notice);
+        QSignalSpy readouts(m_view, &CKavView::ReadoutsChanged);
+        for (const QKeySequence& key : keys)
+            QTest::keySequence(m_view, key);
+        QCOMPARE(m_view->Mapping().zoom, zoom);
+        QVERIFY(!notices.isEmpty());
+        QCOMPARE(notices.last().at(0).toString(), notice);
+        // The point under the mouse stays there at every scale but the fit's.
+        if (!keys.contains(QKeySequence(Qt::Key_F)))
+            QCOMPARE(Readouts(readouts).mid(0, 2), (QStringList{QStringLiteral("x=100"), QStringLiteral("y=100")}));
+    }
+
     // Return near a point asks to join, as a click there would.
     void returnTakesTheJoinRule()
     {
@@ -409,6 +463,9 @@ private Q_SLOTS:
                 files.OnPointsOpen();
                 QTRY_VERIFY(!m_view->CommandRunning());
                 QCoreApplication::processEvents(); // the fit that follows an Open
+                do
+                    m_view->grab();
+                while (!m_view->PictureComplete());
             } else if (action < clicks + undos + 3 + zooms) {
                 const QPoint at(int(random() % 400), int(random() % 300));
                 switch (random() % 6) {
@@ -417,6 +474,10 @@ private Q_SLOTS:
                 case 2: m_view->PanBy(at - QPoint(200, 150)); break;
                 default: m_view->ZoomAt(at, int(random() % 5) - 2); break;
                 }
+                // A slow build may show the provisional picture first.
+                do
+                    m_view->grab();
+                while (!m_view->PictureComplete());
             } else {
                 m_view->resize(200 + int(random() % 300), 150 + int(random() % 200));
             }

@@ -23,6 +23,9 @@ namespace {
 // handles input and shows the picture as far as it has got.
 constexpr auto kPaintBudget = std::chrono::milliseconds(50);
 constexpr auto kSliceBudget = std::chrono::milliseconds(16);
+// The first paint after a zoom or a pan, which shows the last picture moved
+// when the new one takes longer.
+constexpr auto kMoveBudget = std::chrono::milliseconds(4);
 // Indexing for the join search, while nothing else happens.
 constexpr auto kIndexBudget = std::chrono::milliseconds(8);
 constexpr std::size_t kIndexStep = 4096;
@@ -419,10 +422,16 @@ void CKavView::paintEvent(QPaintEvent*)
     const qreal scale = devicePixelRatioF();
     m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
     const auto points = m_document.Points();
-    // Within a frame after a zoom or a pan: the provisional picture shows meanwhile.
-    const auto budget = m_drawing || !m_provisional.isNull() ? kSliceBudget : kPaintBudget;
     const bool wasDrawing = m_drawing;
-    m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
+    if (!m_provisional.isNull() && !wasDrawing) {
+        // Just zoomed or panned: a small figure is drawn at once; a large
+        // one shows the provisional picture now, and the exact one in
+        // slices between events.
+        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + kMoveBudget);
+    } else {
+        const auto budget = m_drawing || !m_provisional.isNull() ? kSliceBudget : kPaintBudget;
+        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
+    }
 
     const Canvas pixels = m_picture.Pixels();
     const QImage image(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
@@ -432,13 +441,7 @@ void CKavView::paintEvent(QPaintEvent*)
         marker.emplace(m_picture, points.back());
     QPainter painter(this);
     if (m_drawing && !m_provisional.isNull()) {
-        // Moved and scaled to the new mapping, the uncovered parts blank.
-        const ViewMapping& old = m_provisionalMapping;
-        const double factor = std::ldexp(1.0, m_mapping.zoom - old.zoom);
-        const QPointF at(static_cast<double>(m_mapping.ViewX(old.originX)),
-                         static_cast<double>(m_mapping.ViewY(old.originY)));
-        painter.fillRect(rect(), QColor::fromRgb(FigurePicture::kBackground));
-        painter.drawImage(QRectF(at, QSizeF(width() * factor, height() * factor)), m_provisional);
+        painter.drawImage(QRectF(rect()), MovedPicture(scale));
     } else {
         m_provisional = QImage();
         painter.drawImage(QRectF(rect()), image);
@@ -456,6 +459,35 @@ void CKavView::paintEvent(QPaintEvent*)
     // The index waited for the redraw, and goes on after its last slice.
     if (m_drawing || wasDrawing)
         WakeIdle();
+}
+
+// The last complete picture moved and scaled to the mapping, pixel by
+// pixel, the uncovered parts blank. Zoomed out, each pixel is the one at its
+// cell's top-left corner.
+QImage CKavView::MovedPicture(double scale) const
+{
+    const ViewMapping& old = m_provisionalMapping;
+    const int shift = m_mapping.zoom - old.zoom; // the new picture is 2^shift times the old
+    const std::int64_t left = std::llround(static_cast<double>(m_mapping.ViewX(old.originX)) * scale);
+    const std::int64_t top = std::llround(static_cast<double>(m_mapping.ViewY(old.originY)) * scale);
+    const auto from = [shift](std::int64_t offset) { return shift >= 0 ? offset >> shift : offset << -shift; };
+    QImage moved(m_provisional.size(), QImage::Format_RGB32);
+    moved.fill(FigurePicture::kBackground);
+    const int width = moved.width();
+    const int height = moved.height();
+    for (int y = 0; y < height; ++y) {
+        const std::int64_t sy = from(y - top);
+        if (sy < 0 || sy >= height)
+            continue;
+        const auto* in = reinterpret_cast<const QRgb*>(m_provisional.constScanLine(static_cast<int>(sy)));
+        auto* out = reinterpret_cast<QRgb*>(moved.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const std::int64_t sx = from(x - left);
+            if (sx >= 0 && sx < width)
+                out[x] = in[sx];
+        }
+    }
+    return moved;
 }
 
 void CKavView::OnIdle()

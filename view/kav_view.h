@@ -120,6 +120,7 @@ private:
     // edge the view moves a quarter of its size that way.
     void MoveKeyCursor(QPoint by);
     void SetMapping(const ViewMapping& mapping);
+    QImage MovedPicture(double scale) const;
     void TellZoom(const QString& text);
     // After an Open or a recovery: fits a figure that does not lie wholly
     // in view, zooming out only.
