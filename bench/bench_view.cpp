@@ -436,81 +436,59 @@ public:
     QImage image;
 };
 
-template <class Step> double Timed(const Step& step)
+// Times `move(sign)`, the sign turning each time, and then one paint (what
+// the UI thread does before the provisional picture shows) or, with
+// `exact`, every paint until the exact picture shows.
+template <class Move> void TimeMoves(benchmark::State& state, ZoomedView& zoomed, const Move& move, bool exact)
 {
-    const auto start = std::chrono::steady_clock::now();
-    step();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    int sign = 1;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        move(sign);
+        if (exact)
+            zoomed.DrawAll();
+        else
+            zoomed.View().render(&zoomed.image);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        zoomed.DrawAll();
+        sign = -sign;
+    }
 }
 
-// One notch of the wheel and the paint that follows: the UI thread's time
-// before the provisional picture shows.
+constexpr QPoint kMiddle(kWidth / 2, kHeight / 2);
+
+// One notch of the wheel in, then out, from the fitted view.
 void BM_ZoomStep(benchmark::State& state)
 {
     ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
-    int notch = 1;
-    for (auto _ : state) {
-        state.SetIterationTime(Timed([&] {
-            zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, notch);
-            zoomed.View().render(&zoomed.image);
-        }));
-        state.PauseTiming();
-        zoomed.DrawAll();
-        notch = -notch;
-        state.ResumeTiming();
-    }
+    TimeMoves(state, zoomed, [&](int sign) { zoomed.View().ZoomAt(kMiddle, sign); }, false);
 }
 BENCHMARK(BM_ZoomStep)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// A notch out from the fitted view, until the exact picture shows.
 void BM_ZoomExact(benchmark::State& state)
 {
     ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
-    int notch = -1;
-    for (auto _ : state) {
-        state.SetIterationTime(Timed([&] {
-            zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, notch);
-            zoomed.DrawAll();
-        }));
-        notch = -notch;
-    }
+    TimeMoves(state, zoomed, [&](int sign) { zoomed.View().ZoomAt(kMiddle, -sign); }, true);
 }
 BENCHMARK(BM_ZoomExact)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The exact picture of a view that holds well under 1% of the points.
+// 40 px pans at 64 times the fitted scale, where the view holds well under
+// 1% of the points: to the exact picture, and the UI thread's part.
 void BM_ZoomedInExact(benchmark::State& state)
 {
     ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
-    zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, 6);
+    zoomed.View().ZoomAt(kMiddle, 6);
     zoomed.DrawAll();
-    int pan = 40;
-    for (auto _ : state) {
-        state.SetIterationTime(Timed([&] {
-            zoomed.View().PanBy({pan, 0});
-            zoomed.DrawAll();
-        }));
-        pan = -pan;
-    }
+    TimeMoves(state, zoomed, [&](int sign) { zoomed.View().PanBy({40 * sign, 0}); }, true);
 }
 BENCHMARK(BM_ZoomedInExact)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// A 40 px pan zoomed in, and the paint that follows.
 void BM_PanStep(benchmark::State& state)
 {
     ZoomedView zoomed(static_cast<std::size_t>(state.range(0)));
-    zoomed.View().ZoomAt({kWidth / 2, kHeight / 2}, 6);
+    zoomed.View().ZoomAt(kMiddle, 6);
     zoomed.DrawAll();
-    int pan = 40;
-    for (auto _ : state) {
-        state.SetIterationTime(Timed([&] {
-            zoomed.View().PanBy({pan, 0});
-            zoomed.View().render(&zoomed.image);
-        }));
-        state.PauseTiming();
-        zoomed.DrawAll();
-        pan = -pan;
-        state.ResumeTiming();
-    }
+    TimeMoves(state, zoomed, [&](int sign) { zoomed.View().PanBy({40 * sign, 0}); }, false);
 }
 BENCHMARK(BM_PanStep)->Apply(kav::bench::AtEverySize)->UseManualTime()->Unit(benchmark::kMillisecond);
 
