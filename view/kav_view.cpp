@@ -283,11 +283,11 @@ void CKavView::OnActualSize()
     TellZoom(ui::kZoomText);
 }
 
-ViewMapping CKavView::FitMapping(int maxZoom) const
+namespace {
+
+// The smallest box that holds every point; one pass.
+NearBox BoundsOf(std::span<const Point> points)
 {
-    const auto points = m_document.Points();
-    if (points.empty())
-        return m_mapping;
     std::int32_t minX = points[0].x, maxX = minX, minY = points[0].y, maxY = minY;
     for (const Point& p : points) {
         minX = std::min(minX, p.x);
@@ -295,18 +295,36 @@ ViewMapping CKavView::FitMapping(int maxZoom) const
         minY = std::min(minY, p.y);
         maxY = std::max(maxY, p.y);
     }
-    const std::int64_t cx = (std::int64_t{minX} + maxX) / 2;
-    const std::int64_t cy = (std::int64_t{minY} + maxY) / 2;
+    return {minX, maxX, minY, maxY};
+}
+
+// Whether `box` lies wholly in a view of `size` through `mapping`: the
+// mapping keeps the order, so its corners decide.
+bool InView(const ViewMapping& mapping, const NearBox& box, QSize size)
+{
+    return mapping.ViewX(box.minX) >= 0 && mapping.ViewX(box.maxX) < size.width() && mapping.ViewY(box.minY) >= 0
+        && mapping.ViewY(box.maxY) < size.height();
+}
+
+ViewMapping Fit(const NearBox& box, QSize size, int maxZoom)
+{
     ViewMapping mapping;
     for (int zoom = std::min(maxZoom, ViewMapping::kMaxZoom); zoom >= ViewMapping::kMinZoom; --zoom) {
         mapping.zoom = zoom;
-        mapping.originX = cx - mapping.ToFigure(width() / 2);
-        mapping.originY = cy - mapping.ToFigure(height() / 2);
-        if (mapping.ViewX(minX) >= 0 && mapping.ViewX(maxX) < width() && mapping.ViewY(minY) >= 0
-            && mapping.ViewY(maxY) < height())
+        mapping.originX = (box.minX + box.maxX) / 2 - mapping.ToFigure(size.width() / 2);
+        mapping.originY = (box.minY + box.maxY) / 2 - mapping.ToFigure(size.height() / 2);
+        if (InView(mapping, box, size))
             break;
     }
     return mapping;
+}
+
+} // namespace
+
+ViewMapping CKavView::FitMapping(int maxZoom) const
+{
+    const auto points = m_document.Points();
+    return points.empty() ? m_mapping : Fit(BoundsOf(points), size(), maxZoom);
 }
 
 void CKavView::FitIfOutside()
@@ -314,20 +332,10 @@ void CKavView::FitIfOutside()
     const auto points = m_document.Points();
     if (points.empty())
         return;
-    const ViewMapping fitted = FitMapping(m_mapping.zoom);
-    // Wholly in view as it is: nothing moves.
-    const ViewMapping& now = m_mapping;
-    bool inside = true;
-    for (const Point& p : points) {
-        const std::int64_t x = now.ViewX(p.x), y = now.ViewY(p.y);
-        if (x < 0 || y < 0 || x >= width() || y >= height()) {
-            inside = false;
-            break;
-        }
-    }
-    if (inside)
-        return;
-    SetMapping(fitted);
+    const NearBox bounds = BoundsOf(points);
+    if (InView(m_mapping, bounds, size()))
+        return; // wholly in view as it is: nothing moves
+    SetMapping(Fit(bounds, size(), m_mapping.zoom));
     TellZoom(ui::kFittedText);
 }
 
