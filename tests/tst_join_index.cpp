@@ -41,6 +41,14 @@ struct Scene {
         last = {next(last.x), next(last.y)};
         return last;
     }
+
+    std::vector<Point> Many(std::size_t count, std::mt19937_64& random) const
+    {
+        std::vector<Point> points(count);
+        for (Point& p : points)
+            p = Random(random);
+        return points;
+    }
 };
 
 void PrintTo(const Scene& scene, std::ostream* out)
@@ -132,9 +140,7 @@ TEST_P(JoinIndexMatchesTheWalk, PastTheTableThroughTheBounds)
 {
     const Scene scene = GetParam();
     std::mt19937_64 random(20261209);
-    std::vector<Point> points(40000);
-    for (Point& p : points)
-        p = scene.Random(random);
+    std::vector<Point> points = scene.Many(40000, random);
     JoinIndex index;
     std::size_t size = points.size();
     for (int round = 0; round < 20; ++round) {
@@ -165,9 +171,7 @@ TEST_P(JoinIndexMatchesTheWalk, AtEveryScaleAsTheViewSeesIt)
 {
     const Scene scene = GetParam();
     std::mt19937_64 random(20261210);
-    std::vector<Point> points(10000);
-    for (Point& p : points)
-        p = scene.Random(random);
+    const std::vector<Point> points = scene.Many(10000, random);
     JoinIndex index;
     ASSERT_TRUE(index.BoundMore(points));
     index.IndexMore(points, points.size() / 2);

@@ -449,9 +449,15 @@ void CKavView::paintEvent(QPaintEvent*)
         marker.emplace(m_picture, points.back());
     QPainter painter(this);
     if (m_drawing && !m_provisional.isNull()) {
-        painter.drawImage(QRectF(rect()), MovedPicture(scale));
+        // Moved once per mapping, not again at every slice's paint.
+        if (m_moved.isNull() || m_movedMapping != m_mapping) {
+            m_moved = MovedPicture(scale);
+            m_movedMapping = m_mapping;
+        }
+        painter.drawImage(QRectF(rect()), m_moved);
     } else {
         m_provisional = QImage();
+        m_moved = QImage();
         painter.drawImage(QRectF(rect()), image);
     }
     if (m_keyCursor) {

@@ -144,6 +144,8 @@ private:
     // and scaled while the picture at a new mapping is drawn in slices.
     QImage m_provisional;
     ViewMapping m_provisionalMapping;
+    QImage m_moved; // m_provisional as m_movedMapping shows it
+    ViewMapping m_movedMapping;
     QPoint m_panRest; // pixels of a pan zoomed in, short of a whole unit
     std::optional<QPoint> m_handAt; // where the middle button drags from
     QAction* m_zoomIn;
