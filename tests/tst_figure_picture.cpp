@@ -1,4 +1,5 @@
 #include "view/figure_picture.h"
+#include "view/join_index.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,62 @@ INSTANTIATE_TEST_SUITE_P(Figures, RemoveLast,
                                          UndoRow{"DenseScreen", 128, 96, 2.0, [] { return Star(300); }},
                                          UndoRow{"FractionalScale", 96, 72, 1.5, [] { return FarAndNear(600); }}),
                          [](const testing::TestParamInfo<UndoRow>& info) { return info.param.name; });
+
+struct MappedRow {
+    std::string name;
+    kav::ViewMapping mapping;
+};
+
+void PrintTo(const MappedRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class Mapped : public testing::TestWithParam<MappedRow> { };
+
+// The picture through a mapping, its blocks out of view passed over by the
+// index's bounds, against the plain 1:1 drawing of points mapped one by one
+// to device pixels; then again after some undos.
+TEST_P(Mapped, ThePictureIsThePlainDrawingOfTheMappedPoints)
+{
+    const kav::ViewMapping mapping = GetParam().mapping;
+    std::mt19937 random(17);
+    std::vector<Point> points{{0, 0}};
+    while (points.size() < 40 * kav::JoinIndex::kBlock) {
+        const Point p = points.back();
+        points.push_back({std::clamp(p.x + int(random() % 81) - 40, -6000, 6000),
+                          std::clamp(p.y + int(random() % 81) - 40, -6000, 6000)});
+    }
+    // Every other block far to the right: the lines between blocks cross
+    // the view while neither block lies in it.
+    for (std::size_t i = 0; i < points.size(); ++i)
+        points[i].x += (i / kav::JoinIndex::kBlock) % 2 ? 30000 : 0;
+    kav::JoinIndex index;
+    ASSERT_TRUE(index.BoundMore(points));
+    const auto oracle = [&] {
+        std::vector<Point> device;
+        for (const Point p : points)
+            device.push_back({int(mapping.ViewX(p.x)), int(mapping.ViewY(p.y))});
+        return Redrawn(device, 64, 48, 1.0);
+    };
+    FigurePicture picture;
+    picture.Resize(64, 48, 1.0, mapping);
+    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max(), &index));
+    EXPECT_EQ(Shown(picture), oracle());
+    for (int undo = 0; undo < 300; ++undo) {
+        ASSERT_TRUE(picture.RemoveLast(points));
+        index.Forget(points, points.size() - 1);
+        points.pop_back();
+    }
+    EXPECT_EQ(Shown(picture), oracle());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scales, Mapped,
+    testing::Values(MappedRow{"Plain", {}}, MappedRow{"OnePixelPanned", {0, -30, 20}},
+                    MappedRow{"ZoomedIn", {3, -5, -4}}, MappedRow{"ZoomedOut", {-4, -500, -380}},
+                    MappedRow{"FarOut", {-8, -6000, -6000}}, MappedRow{"FarFromTheFigure", {1, 20000, 0}}),
+    [](const testing::TestParamInfo<MappedRow>& info) { return info.param.name; });
 
 TEST(RemoveLastFallback, PartsNotYetDrawnAndStalePicturesNeedNoPixels)
 {

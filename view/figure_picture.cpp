@@ -1,6 +1,9 @@
 #include "view/figure_picture.h"
 
+#include "view/join_index.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace kav {
 
@@ -28,7 +31,16 @@ bool FigurePicture::Resize(int width, int height, double scale, const ViewMappin
     return true;
 }
 
-bool FigurePicture::Update(std::span<const Point> points, Clock::time_point deadline)
+NearBox FigurePicture::FigureBox() const
+{
+    const double scale = m_scale * m_mapping.Scale();
+    // Past the last pixel's unit, with one more for the rounding.
+    const auto across = [scale](int pixels) { return static_cast<std::int64_t>(std::ceil(pixels / scale)) + 1; };
+    return {m_mapping.originX, m_mapping.originX + across(m_width), m_mapping.originY,
+            m_mapping.originY + across(m_height)};
+}
+
+bool FigurePicture::Update(std::span<const Point> points, Clock::time_point deadline, const JoinIndex* index)
 {
     if (!m_raster)
         Resize(0, 0, 1.0);
@@ -42,9 +54,16 @@ bool FigurePicture::Update(std::span<const Point> points, Clock::time_point dead
         m_raster->CoverPixel(points[0], m_counts.data(), kInk);
         m_drawn = 1;
     }
+    const NearBox box = FigureBox();
+    const auto draw = [&](std::size_t from, std::size_t to) {
+        m_raster->CoverSegments(points, from, to, m_counts.data(), kInk);
+    };
     while (m_drawn < points.size()) {
         const std::size_t to = std::min(points.size(), m_drawn + kSlice);
-        m_raster->CoverSegments(points, m_drawn, to, m_counts.data(), kInk);
+        if (index)
+            index->ForSegmentsIn(points, m_drawn, to, box, draw);
+        else
+            draw(m_drawn, to);
         m_drawn = to;
         if (Clock::now() >= deadline)
             break;

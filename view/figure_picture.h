@@ -1,5 +1,6 @@
 #pragma once
 
+#include "view/geometry.h"
 #include "view/point_document.h"
 #include "view/raster.h"
 
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace kav {
+
+class JoinIndex;
 
 // The figure as drawn so far, kept between paints: a paint with nothing new
 // only shows it again, a new point adds only its own segment, and a redraw
@@ -33,8 +36,11 @@ public:
     void Restart() { m_stale = true; }
 
     // Draws what `points` has that the picture lacks, stopping once
-    // `deadline` has passed. True when the picture shows every point.
-    bool Update(std::span<const Point> points, Clock::time_point deadline);
+    // `deadline` has passed. True when the picture shows every point. The
+    // bounds in `index`, when given, pass over the blocks out of view.
+    bool Update(std::span<const Point> points, Clock::time_point deadline, const JoinIndex* index = nullptr);
+    // The figure units that the picture can show, with a unit to spare.
+    NearBox FigureBox() const;
     // Takes back the last of `before` (the points before it goes). When it
     // cannot (the picture is stale, or a count saturated on the way) it
     // starts the picture over and returns false.

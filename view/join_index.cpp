@@ -143,6 +143,33 @@ std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first,
     return -1;
 }
 
+void JoinIndex::ForSegmentsIn(std::span<const Point> points, std::size_t from, std::size_t to, const NearBox& box,
+                              const std::function<void(std::size_t, std::size_t)>& draw) const
+{
+    to = std::min(to, points.size());
+    std::size_t run = from; // the first segment of the run not drawn yet
+    {
+        const std::lock_guard lock(m_swap);
+        const std::size_t bounded = std::min(Bounded(), points.size()) / kBlock;
+        for (std::size_t block = from / kBlock; block < bounded && block * kBlock < to; ++block) {
+            Bounds b = m_bounds[block];
+            if (block > 0) {
+                const Point before = points[block * kBlock - 1];
+                b = {std::min(b.minX, before.x), std::min(b.minY, before.y), std::max(b.maxX, before.x),
+                     std::max(b.maxY, before.y)};
+            }
+            if (box.maxX >= b.minX && box.minX <= b.maxX && box.maxY >= b.minY && box.minY <= b.maxY)
+                continue;
+            const std::size_t first = std::max(from, block * kBlock);
+            if (run < first)
+                draw(run, first);
+            run = std::min(to, (block + 1) * kBlock);
+        }
+    }
+    if (run < to)
+        draw(run, to);
+}
+
 bool JoinIndex::BoundMore(std::span<const Point> points, const std::atomic<bool>* stop)
 {
     const std::size_t blocks = points.size() / kBlock;

@@ -61,6 +61,13 @@ public:
     bool BoundMore(std::span<const Point> points, const std::atomic<bool>* stop = nullptr);
     std::size_t Bounded() const { return m_bounded.load(std::memory_order_acquire) * kBlock; }
 
+    // Calls draw(first, end) for the runs of segments in [from, to) (the
+    // segment i ends at points[i]) that may cross `box`, leaving out every
+    // bounded block whose points, with the one before them, all lie beyond
+    // one side of it: no segment among them reaches into the box.
+    void ForSegmentsIn(std::span<const Point> points, std::size_t from, std::size_t to, const NearBox& box,
+                       const std::function<void(std::size_t, std::size_t)>& draw) const;
+
     // The points from `first` on are about to change or go; `points` are
     // still as they were.
     void Forget(std::span<const Point> points, std::size_t first);

@@ -435,10 +435,10 @@ void CKavView::paintEvent(QPaintEvent*)
         // Just zoomed or panned: a small figure is drawn at once; a large
         // one shows the provisional picture now, and the exact one in
         // slices between events.
-        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + kMoveBudget);
+        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + kMoveBudget, &m_joinIndex);
     } else {
         const auto budget = m_drawing || !m_provisional.isNull() ? kSliceBudget : kPaintBudget;
-        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget);
+        m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget, &m_joinIndex);
     }
 
     const Canvas pixels = m_picture.Pixels();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace kav {
 
@@ -98,16 +99,6 @@ template <class Plot>
     LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), plot);
 }
 
-// Any segment: the part of it on the canvas, if any.
-template <class Plot>
-void ClippedLine(const Canvas& c, std::int64_t ax, std::int64_t ay, std::int64_t bx, std::int64_t by, Plot& plot)
-{
-    if (Inside(c, ax, ay) && Inside(c, bx, by))
-        LineInside(c, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx), static_cast<int>(by), plot);
-    else
-        PartlyOutside(c, ax, ay, bx, by, plot);
-}
-
 // The plots. Each takes one pixel by its index, or a short segment from
 // the table: `start`, then its eight offsets, of which the first `count`
 // are its pixels and the rest repeat the last one.
@@ -199,6 +190,15 @@ std::vector<char> MarkerRows(int size)
     return rows;
 }
 
+// log2 of a scale that is a power of two.
+std::optional<int> ShiftOf(double scale)
+{
+    int exponent = 0;
+    if (std::frexp(scale, &exponent) != 0.5)
+        return std::nullopt;
+    return exponent - 1;
+}
+
 } // namespace
 
 Rasterizer::Rasterizer(const Canvas& canvas, double scale, const ViewMapping& mapping)
@@ -208,6 +208,7 @@ Rasterizer::Rasterizer(const Canvas& canvas, double scale, const ViewMapping& ma
     , m_originY(mapping.originY)
     , m_wholeScale(m_scale == std::floor(m_scale) && m_scale >= 1 ? static_cast<int>(m_scale) : 0)
     , m_plain(m_wholeScale == 1 && m_originX == 0 && m_originY == 0)
+    , m_shift(ShiftOf(m_scale))
     , m_markerSize(std::max(1, static_cast<int>(std::lround(8 * scale))))
     , m_marker(MarkerRows(m_markerSize))
 {
@@ -241,37 +242,68 @@ template <class Plot> void Rasterizer::PlotPixel(Point p, Plot& plot) const
         plot(d.y * m_canvas.stride + d.x);
 }
 
+// How a point becomes a device pixel. The plain screen takes the point as
+// it is; a power of two shifts, which floors exactly; any other density
+// multiplies as ToDevice does.
+namespace {
+
+struct PlainMap {
+    Rasterizer::Device operator()(Point p) const { return {p.x, p.y}; }
+};
+
+struct ShiftMap {
+    std::int64_t originX, originY;
+    int shift; // left when positive
+    Rasterizer::Device operator()(Point p) const
+    {
+        const std::int64_t x = p.x - originX;
+        const std::int64_t y = p.y - originY;
+        return shift >= 0 ? Rasterizer::Device{x << shift, y << shift}
+                          : Rasterizer::Device{x >> -shift, y >> -shift};
+    }
+};
+
+} // namespace
+
 template <class Plot>
 void Rasterizer::PlotSegments(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot) const
 {
     from = std::max<std::size_t>(from, 1);
-    if (!m_plain) {
-        for (std::size_t i = from; i < to; ++i) {
-            const Device a = ToDevice(points[i - 1]);
-            const Device b = ToDevice(points[i]);
-            ClippedLine(m_canvas, a.x, a.y, b.x, b.y, plot);
-        }
-        return;
-    }
-    // Most of a figure: short segments on the canvas of a plain screen,
-    // drawn here with everything in registers.
-    const Canvas c = m_canvas;
-    const auto* shortSegments = m_short.data();
     if (from >= to)
         return;
-    Point a = points[from - 1];
+    if (m_plain)
+        PlotMapped(points, from, to, plot, PlainMap{});
+    else if (m_shift)
+        PlotMapped(points, from, to, plot, ShiftMap{m_originX, m_originY, *m_shift});
+    else
+        PlotMapped(points, from, to, plot, [this](Point p) { return ToDevice(p); });
+}
+
+// Most of a figure is short segments on the canvas, drawn here with
+// everything in registers; zoomed out, most have both ends on one pixel.
+template <class Plot, class Map>
+void Rasterizer::PlotMapped(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot,
+                            Map map) const
+{
+    const Canvas c = m_canvas;
+    const auto* shortSegments = m_short.data();
+    Device a = map(points[from - 1]);
     bool aInside = Inside(c, a.x, a.y);
     for (std::size_t i = from; i < to; ++i) {
-        const Point b = points[i];
+        const Device b = map(points[i]);
         const bool bInside = Inside(c, b.x, b.y);
         // Offsets into the table, wrapping harmlessly for far-apart points.
-        const unsigned column = static_cast<unsigned>(b.x) - static_cast<unsigned>(a.x) + kReach;
-        const unsigned row = static_cast<unsigned>(b.y) - static_cast<unsigned>(a.y) + kReach;
+        const std::uint64_t column = static_cast<std::uint64_t>(b.x) - static_cast<std::uint64_t>(a.x) + kReach;
+        const std::uint64_t row = static_cast<std::uint64_t>(b.y) - static_cast<std::uint64_t>(a.y) + kReach;
         if (aInside && bInside && column < kSide && row < kSide) [[likely]] {
-            const unsigned entry = row * kSide + column;
-            plot.Short(a.y * c.stride + a.x, shortSegments[entry], m_shortCount[entry]);
+            // Both ends on one pixel, which the segment before has drawn:
+            // zoomed out, that is most segments.
+            const auto entry = static_cast<unsigned>(row * kSide + column);
+            if (entry != kSide * kReach + kReach)
+                plot.Short(a.y * c.stride + a.x, shortSegments[entry], m_shortCount[entry]);
         } else if (aInside && bInside) {
-            LineInside(c, a.x, a.y, b.x, b.y, plot);
+            LineInside(c, static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y),
+                       plot);
         } else {
             PartlyOutside(c, a.x, a.y, b.x, b.y, plot);
         }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -33,7 +34,8 @@ public:
     // One pixel; pixels outside the canvas are ignored.
     void Pixel(Point p, std::uint32_t colour) const;
     // The segments that end at points[from] to points[to - 1], each drawn
-    // from the point before it.
+    // from the point before it, whose pixel the segment before it (or the
+    // first point's Pixel) has drawn already.
     void Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const;
     // Coverage: Pixel and Segments in `ink` that also count each visit of a
     // pixel in `counts` (one per canvas pixel, at the canvas's stride), so
@@ -63,16 +65,19 @@ public:
     };
     Box MarkerBox(Point centre) const;
 
-private:
     struct Device {
         std::int64_t x;
         std::int64_t y;
     };
+
+private:
     Device ToDevice(Point p) const;
     // The walks behind every drawing call: plot(y * stride + x) per pixel.
     template <class Plot> void PlotPixel(Point p, Plot& plot) const;
     template <class Plot>
     void PlotSegments(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot) const;
+    template <class Plot, class Map>
+    void PlotMapped(std::span<const Point> points, std::size_t from, std::size_t to, Plot& plot, Map map) const;
 
     // The pixels of every segment of up to 7 pixels per axis, as offsets,
     // padded to eight by repeating the last one: eight plain stores draw
@@ -87,7 +92,8 @@ private:
     std::int64_t m_originX;
     std::int64_t m_originY;
     int m_wholeScale; // the scale when it is a whole number, else 0
-    bool m_plain; // one device pixel per unit from (0, 0): the short-segment table applies
+    bool m_plain; // one device pixel per unit from (0, 0)
+    std::optional<int> m_shift; // log2 of the scale, when it is a power of two
     int m_markerSize; // the marker's box in device pixels
     std::vector<char> m_marker; // its rows: 'o' outline, '.' inside, ' ' untouched
 };
