@@ -58,6 +58,8 @@ CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     setCentralWidget(m_view);
     CreateActions();
     CreateMenus();
+    m_view->AddContextActions({m_actLoadUnderlay, m_actShowUnderlay, m_actRemoveUnderlay, m_actExport});
+    m_files->SetShownPicture([this] { return m_view->ShownImage(); });
     CreateStatusBar();
     DispatchTable();
     resize(640, 480);
@@ -121,6 +123,30 @@ void CMainFrame::CreateActions()
     }
     m_actRedo->setShortcuts(redo);
     addAction(m_actRedo); // its keys work without a menu entry
+
+    // The view's context menu: an image to trace, and the export.
+    auto entry = [this](const QString& caption, const QString& name) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(name);
+        return action;
+    };
+    m_actLoadUnderlay = entry(ui::kMenuLoadUnderlay, QStringLiteral("loadUnderlay"));
+    m_actShowUnderlay = entry(ui::kMenuShowUnderlay, QStringLiteral("showUnderlay"));
+    m_actShowUnderlay->setCheckable(true);
+    m_actRemoveUnderlay = entry(ui::kMenuRemoveUnderlay, QStringLiteral("removeUnderlay"));
+    m_actExport = entry(ui::kMenuExport, QStringLiteral("export"));
+    m_actExport->setShortcut(Qt::CTRL | Qt::Key_E);
+    addAction(m_actExport);
+    OnUnderlayChanged();
+}
+
+// Show and Remove have something to work on only while there is an underlay.
+void CMainFrame::OnUnderlayChanged()
+{
+    const bool has = m_view->CurrentUnderlay() != nullptr;
+    m_actShowUnderlay->setEnabled(has);
+    m_actShowUnderlay->setChecked(m_view->UnderlayShown());
+    m_actRemoveUnderlay->setEnabled(has);
 }
 
 void CMainFrame::CreateMenus()
@@ -167,6 +193,12 @@ void CMainFrame::DispatchTable()
     connect(m_actRedo, &QAction::triggered, m_view, &CKavView::OnRedoPoint);
     connect(m_actAbout, &QAction::triggered, &m_app, &CKavApp::OnAppAbout);
     connect(m_actExit, &QAction::triggered, this, &QWidget::close);
+    connect(m_actLoadUnderlay, &QAction::triggered, m_files.get(), &CFileCommands::OnLoadUnderlay);
+    connect(m_actShowUnderlay, &QAction::triggered, m_view, &CKavView::OnShowUnderlay);
+    connect(m_actRemoveUnderlay, &QAction::triggered, m_view, [this] { m_view->SetUnderlay(nullptr); });
+    connect(m_actExport, &QAction::triggered, m_files.get(), &CFileCommands::OnExport);
+    connect(m_files.get(), &CFileCommands::UnderlayLoaded, m_view, &CKavView::SetUnderlay);
+    connect(m_view, &CKavView::UnderlayChanged, this, &CMainFrame::OnUnderlayChanged);
     connect(m_view, &CKavView::ReadoutsChanged, this, &CMainFrame::OnReadoutsChanged);
     connect(m_view, &CKavView::Notice, this, [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
     // A highlighted entry on the bar shows its prompt, which for every bar

@@ -38,6 +38,7 @@ private:
     void CreateStatusBar();
     void DispatchTable();
     void OnReadoutsChanged(const QString& x, const QString& y, const QString& count);
+    void OnUnderlayChanged();
 
     CKavApp& m_app;
     CKavView* m_view;
@@ -55,6 +56,10 @@ private:
     QAction* m_actUndo = nullptr;
     QAction* m_actRedo = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actLoadUnderlay = nullptr;
+    QAction* m_actShowUnderlay = nullptr;
+    QAction* m_actRemoveUnderlay = nullptr;
+    QAction* m_actExport = nullptr;
 };
 
 } // namespace kav

@@ -7,6 +7,8 @@
 #include "res/strings.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <QStringList>
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
@@ -17,7 +19,8 @@ namespace kav {
 namespace {
 
 // Qt's own dialog, so that it looks and reads the same on every desktop.
-QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
+QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode, const QStringList& filters = {ui::kFilterAll, ui::kFilterText},
+                int* chosenFilter = nullptr)
 {
     QFileDialog dialog(owner);
     dialog.setObjectName(QStringLiteral("fileDialog"));
@@ -25,9 +28,11 @@ QString AskPath(QWidget* owner, QFileDialog::AcceptMode mode)
     dialog.setProxyModel(new PolishFileColumns(&dialog));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilters({ui::kFilterAll, ui::kFilterText});
+    dialog.setNameFilters(filters);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    if (chosenFilter != nullptr)
+        *chosenFilter = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
     return dialog.selectedFiles().front();
 }
 
@@ -114,6 +119,22 @@ QString CQtPrompts::AskSavePath(QWidget* owner)
 QString CQtPrompts::AskOpenPath(QWidget* owner)
 {
     return AskPath(owner, QFileDialog::AcceptOpen);
+}
+
+std::optional<ExportTarget> CQtPrompts::AskExportPath(QWidget* owner)
+{
+    int chosen = 0;
+    const QString path
+        = AskPath(owner, QFileDialog::AcceptSave, {ui::kFilterSvg, ui::kFilterDxf, ui::kFilterPng}, &chosen);
+    if (path.isEmpty())
+        return std::nullopt;
+    constexpr ExportFormat kByFilter[] = {ExportFormat::Svg, ExportFormat::Dxf, ExportFormat::Png};
+    return ExportTarget{path, kByFilter[std::clamp(chosen, 0, 2)]};
+}
+
+QString CQtPrompts::AskUnderlayPath(QWidget* owner)
+{
+    return AskPath(owner, QFileDialog::AcceptOpen, {ui::kFilterImages, ui::kFilterAnyFile});
 }
 
 void CQtPrompts::ShowListing(QWidget* owner, std::span<const Point> points, Point centre)

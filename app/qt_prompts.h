@@ -14,6 +14,8 @@ public:
     std::optional<SaveFormat> AskSaveFormat(QWidget* owner) override;
     QString AskSavePath(QWidget* owner) override;
     QString AskOpenPath(QWidget* owner) override;
+    std::optional<ExportTarget> AskExportPath(QWidget* owner) override;
+    QString AskUnderlayPath(QWidget* owner) override;
     void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) override;
     void CloseListing() override;
     void ShowAbout(QWidget* owner) override;

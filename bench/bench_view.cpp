@@ -94,6 +94,9 @@ public:
     std::optional<kav::SaveFormat> AskSaveFormat(QWidget*) override { return kav::SaveFormat{',', ',', 1}; }
     QString AskSavePath(QWidget*) override { return path; }
     QString AskOpenPath(QWidget*) override { return path; }
+    kav::ExportFormat exportAs = kav::ExportFormat::Svg;
+    std::optional<kav::ExportTarget> AskExportPath(QWidget*) override { return kav::ExportTarget{path, exportAs}; }
+    QString AskUnderlayPath(QWidget*) override { return path; }
     // The real listing dialog, shown and painted once, then closed.
     void ShowListing(QWidget*, std::span<const Point> points, Point centre) override
     {
@@ -377,6 +380,39 @@ BENCHMARK(BM_SaveCommand)
     ->Apply(kav::bench::AtEverySize)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// The export command, as Save above: wall time to the renamed file.
+void ExportCommand(benchmark::State& state, kav::ExportFormat format, const char* name)
+{
+    NoPrompts prompts;
+    prompts.path = QString::fromStdString(kav::bench::TempPath(name));
+    prompts.exportAs = format;
+    Window window(prompts);
+    kav::CKavView& view = window.view;
+    Fill(view, static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        window.files.OnExport();
+        Finish(view);
+        if (prompts.failed)
+            state.SkipWithError("the export failed");
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * kav::bench::FileSize(prompts.path.toStdString())));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    QFile::remove(prompts.path);
+}
+
+void BM_ExportSvg(benchmark::State& state)
+{
+    ExportCommand(state, kav::ExportFormat::Svg, "kav_bench_export.svg");
+}
+BENCHMARK(BM_ExportSvg)->Apply(kav::bench::AtEverySize)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_ExportDxf(benchmark::State& state)
+{
+    ExportCommand(state, kav::ExportFormat::Dxf, "kav_bench_export.dxf");
+}
+BENCHMARK(BM_ExportDxf)->Apply(kav::bench::AtEverySize)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // How long the UI thread is held from the command until the write runs on
 // its thread and the window handles events again. The save is then

@@ -57,6 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://kavedytor.pl/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The underlay reads WebP, TIFF and SVG through plugins, which no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins, libqt6svg6")
 # Qt's Polish Yes and No, and its Polish file dialog.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 include(CPack)

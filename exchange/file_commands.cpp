@@ -6,6 +6,7 @@
 #include "exchange/point_saver.h"
 #include "res/strings.h"
 #include "view/point_document.h"
+#include "view/underlay.h"
 #include "view/user_prompts.h"
 
 #include <QDir>
@@ -32,6 +33,34 @@ struct CFileCommands::RunningSave {
     QString path;
 };
 
+struct CFileCommands::RunningExport {
+    CommandGate::Scope scope;
+    FigureExporter exporter;
+    QString path;
+};
+
+// Reads an underlay on a thread of its own: a large image takes seconds.
+class UnderlayLoader final : public FileWorker {
+public:
+    explicit UnderlayLoader(QString path)
+        : m_path(std::move(path))
+    {
+        Start([this] { m_result = Underlay::Load(m_path, Control().cancelled); });
+    }
+    ~UnderlayLoader() override { Finish(); }
+    const Underlay::Loaded& Result() const { return m_result; }
+
+private:
+    QString m_path;
+    Underlay::Loaded m_result;
+};
+
+struct CFileCommands::RunningUnderlay {
+    CommandGate::Scope scope;
+    UnderlayLoader loader;
+    QString path;
+};
+
 CFileCommands::CFileCommands(QWidget& view, PointDocument& document, CUserPrompts& prompts, CommandGate& gate)
     : m_view(view)
     , m_document(document)
@@ -54,8 +83,14 @@ CFileCommands::~CFileCommands()
         m_save->saver.WaitForEnd();
         m_document.RemoveReader(&m_save->saver);
     }
+    if (m_export) {
+        m_export->exporter.WaitForEnd();
+        m_document.RemoveReader(&m_export->exporter);
+    }
     m_save.reset();
+    m_export.reset();
     m_load.reset();
+    m_underlay.reset();
 }
 
 void CFileCommands::OnPointsSave()
@@ -93,6 +128,68 @@ void CFileCommands::OnSaveEnded()
     if (!saved.Ok() && !saved.Cancelled())
         m_prompts.Tell(&m_view, ui::kSaveFailedText.arg(QDir::toNativeSeparators(save->path), SystemErrorReason(saved)),
                        ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
+}
+
+void CFileCommands::OnExport()
+{
+    CommandGate::Scope scope = m_gate.Begin();
+    if (!scope)
+        return;
+    if (!m_document.Store().HasPoints()) {
+        m_prompts.Tell(&m_view, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
+        return;
+    }
+    const std::optional<ExportTarget> chosen = m_prompts.AskExportPath(&m_view);
+    if (!chosen)
+        return;
+    const ExportTarget target = ResolveExport(chosen->path, chosen->format);
+    const QImage picture = target.format == ExportFormat::Png && m_shownPicture ? m_shownPicture() : QImage();
+    const std::span<const Point> points = m_document.Points();
+    m_export.reset(new RunningExport{
+        std::move(scope), FigureExporter(QFile::encodeName(target.path), points, target.format, picture), target.path});
+    FigureExporter& exporter = m_export->exporter;
+    m_document.AddReader(&exporter);
+    connect(&exporter, &FileWorker::Finished, this, &CFileCommands::OnExportEnded);
+    exporter.ShowProgress(
+        m_prompts.StartProgress(&m_view, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())));
+}
+
+void CFileCommands::OnExportEnded()
+{
+    const auto running = std::move(m_export);
+    m_document.RemoveReader(&running->exporter);
+    const FileResult saved = running->exporter.Result();
+    if (!saved.Ok() && !saved.Cancelled())
+        m_prompts.Tell(&m_view,
+                       ui::kSaveFailedText.arg(QDir::toNativeSeparators(running->path), SystemErrorReason(saved)),
+                       ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
+}
+
+void CFileCommands::OnLoadUnderlay()
+{
+    const QString path = m_prompts.AskUnderlayPath(&m_view);
+    if (!path.isEmpty())
+        LoadUnderlay(path);
+}
+
+void CFileCommands::LoadUnderlay(const QString& path)
+{
+    CommandGate::Scope scope = m_gate.Begin();
+    if (!scope)
+        return;
+    m_underlay.reset(new RunningUnderlay{std::move(scope), UnderlayLoader(path), path});
+    connect(&m_underlay->loader, &FileWorker::Finished, this, &CFileCommands::OnUnderlayEnded);
+}
+
+void CFileCommands::OnUnderlayEnded()
+{
+    const auto running = std::move(m_underlay);
+    const Underlay::Loaded& loaded = running->loader.Result();
+    if (loaded.underlay)
+        Q_EMIT UnderlayLoaded(loaded.underlay);
+    else
+        m_prompts.Tell(&m_view, ui::kUnderlayFailedText.arg(QDir::toNativeSeparators(running->path), loaded.reason),
+                       ui::kUnderlayFailedCaption, CUserPrompts::Icon::Warning);
 }
 
 void CFileCommands::OnPointsOpen()
@@ -140,8 +237,16 @@ bool CFileCommands::eventFilter(QObject* watched, QEvent* event)
         const QByteArray path = DroppedFile(drop->mimeData());
         if (!path.isEmpty()) {
             drop->acceptProposedAction();
+            // An image by its content is an underlay; anything else, points.
             QMetaObject::invokeMethod(
-                this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
+                this,
+                [this, path] {
+                    if (Underlay::IsImage(QFile::decodeName(path)))
+                        LoadUnderlay(QFile::decodeName(path));
+                    else
+                        OpenFile(path);
+                },
+                Qt::QueuedConnection);
         }
         return true;
     }

@@ -2,9 +2,11 @@
 
 #include "view/command_gate.h"
 
+#include <QImage>
 #include <QList>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -13,6 +15,7 @@ namespace kav {
 
 class CUserPrompts;
 class PointDocument;
+class Underlay;
 
 // The commands that move points between the figure and files: Save, Open,
 // and files dropped on the view or named on the command line. A save and a
@@ -31,6 +34,12 @@ public:
 
     void OnPointsSave();
     void OnPointsOpen();
+    // The figure as SVG, DXF or PNG; a PNG is what `shown` gives.
+    void OnExport();
+    void SetShownPicture(std::function<QImage()> shown) { m_shownPicture = std::move(shown); }
+    // An image to trace, read on a thread; UnderlayLoaded brings it.
+    void OnLoadUnderlay();
+    void LoadUnderlay(const QString& path);
     // The Open command for a file already chosen: a drop, or --open. The
     // name is the file system's bytes. It waits while another command runs.
     void OpenFile(const QByteArray& path);
@@ -39,6 +48,9 @@ public:
     // The last change may have become safe (the journal wrote it): an Open
     // that waits may start.
     void Recheck() { OpenWaiting(); }
+
+Q_SIGNALS:
+    void UnderlayLoaded(std::shared_ptr<const kav::Underlay> underlay);
 
 protected:
     // The view's drags and drops, and its window closing.
@@ -49,6 +61,8 @@ private:
     void OpenPoints(const QByteArray& path, CommandGate::Scope scope);
     void OnLoadEnded();
     void OnSaveEnded();
+    void OnExportEnded();
+    void OnUnderlayEnded();
     // Starts the first Open that waits, once nothing runs.
     void OpenWaiting();
 
@@ -60,8 +74,13 @@ private:
     // The file command under way, with its scope; at most one.
     struct RunningLoad;
     struct RunningSave;
+    struct RunningExport;
+    struct RunningUnderlay;
     std::unique_ptr<RunningLoad> m_load;
     std::unique_ptr<RunningSave> m_save;
+    std::unique_ptr<RunningExport> m_export;
+    std::unique_ptr<RunningUnderlay> m_underlay;
+    std::function<QImage()> m_shownPicture;
 };
 
 } // namespace kav

@@ -92,15 +92,35 @@ private:
     int m_error = 0;
 };
 
+// The points' text. The blocks' texts joined by the point separator are
+// the whole text.
+TextWriter PointsText(std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
+{
+    return [points, &format, &control](std::ostream& out) {
+        const std::size_t n = points.size();
+        const bool reverse = format.m_order != SaveFormat::kClickOrder;
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t count = std::min(kPointsPerBlock, n - done);
+            if (done > 0)
+                out.put(format.m_sepY);
+            if (!WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format))
+                return false;
+            done += count;
+            if (control.points != nullptr)
+                *control.points = static_cast<std::int64_t>(done);
+        }
+        return true;
+    };
+}
+
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
-FileResult WriteInPlace(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
-                        const FileJobControl& control)
+FileResult WriteInPlace(const QByteArray& path, const TextWriter& write, const FileJobControl& control)
 {
     FileHandle file(sys::Open(path.constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     if (!file.IsOpen())
         return FileResult::FromErrno(FileStep::OpenForWriting);
-    const FileResult written = WritePointsTo(file.Get(), points, format, control);
+    const FileResult written = WriteTextTo(file.Get(), write, control);
     const FileResult closed = file.Close();
     return written.Ok() ? closed : written;
 }
@@ -222,26 +242,19 @@ FileResult OpenForReading(const QByteArray& path, FileHandle& file)
     return {};
 }
 
-FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
+FileResult WriteTextTo(int fd, const TextWriter& write, const FileJobControl& control)
 {
     FdStreamBuf buffer(fd, control);
     std::ostream out(&buffer);
-    // The blocks' texts joined by the point separator are the whole text.
-    const std::size_t n = points.size();
-    const bool reverse = format.m_order != SaveFormat::kClickOrder;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < n;) {
-        const std::size_t count = std::min(kPointsPerBlock, n - done);
-        if (done > 0)
-            out.put(format.m_sepY);
-        ok = WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format);
-        done += count;
-        if (control.points != nullptr)
-            *control.points = static_cast<std::int64_t>(done);
-    }
-    if (ok)
+    if (write(out) && out)
         return {};
-    return FileResult::Failed(FileStep::Write, buffer.Error() != 0 ? buffer.Error() : EIO);
+    const int error = buffer.Error() != 0 ? buffer.Error() : control.Cancelled() ? ECANCELED : EIO;
+    return FileResult::Failed(FileStep::Write, error);
+}
+
+FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
+{
+    return WriteTextTo(fd, PointsText(points, format, control), control);
 }
 
 const QByteArray& WriterTag()
@@ -254,6 +267,11 @@ const QByteArray& WriterTag()
 FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> points, const SaveFormat& format,
                             const FileJobControl& control)
 {
+    return SaveTextToFile(path, PointsText(points, format, control), control);
+}
+
+FileResult SaveTextToFile(const QByteArray& path, const TextWriter& write, const FileJobControl& control)
+{
     struct stat info { };
     const bool exists = ::stat(path.constData(), &info) == 0;
     if (!exists && errno != ENOENT)
@@ -261,7 +279,7 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     if (exists && S_ISDIR(info.st_mode))
         return FileResult::Failed(FileStep::OpenForWriting, EISDIR);
     if (exists && !S_ISREG(info.st_mode))
-        return WriteInPlace(path, points, format, control);
+        return WriteInPlace(path, write, control);
     if (exists && !MayWrite(path, info))
         return FileResult::Failed(FileStep::OpenForWriting, EACCES);
 
@@ -286,7 +304,7 @@ FileResult SavePointsToFile(const QByteArray& path, std::span<const Point> point
     if (sys::Fchmod(file.Get(), exists ? (info.st_mode & 07777) : (0666 & ~sys::StartUmask())) != 0)
         result = FileResult::FromErrno(FileStep::OpenForWriting);
     if (result.Ok())
-        result = WritePointsTo(file.Get(), points, format, control);
+        result = WriteTextTo(file.Get(), write, control);
     if (result.Ok() && sys::Fsync(file.Get()) != 0)
         result = FileResult::FromErrno(FileStep::Sync);
     // The last moment at which a cancel still keeps the old file.

@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <utility>
 
 namespace kav {
@@ -38,6 +40,16 @@ FileResult OpenForReading(const QByteArray& path, FileHandle& file);
 // while waiting for room, ends it with ECANCELED.
 FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat& format,
                          const FileJobControl& control = {});
+
+// Writes a whole file's text to `out`, which is unbuffered: the writer
+// fills large blocks itself. False once a write failed.
+using TextWriter = std::function<bool(std::ostream& out)>;
+
+// Writes `write`'s text to `fd`, as WritePointsTo does.
+FileResult WriteTextTo(int fd, const TextWriter& write, const FileJobControl& control = {});
+
+// Saves `write`'s text to `path` as SavePointsToFile saves points.
+FileResult SaveTextToFile(const QByteArray& path, const TextWriter& write, const FileJobControl& control = {});
 
 // Saves the points to `path`. A regular file is replaced atomically: the new
 // one appears only complete and on disk, and after a failure the old one is

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "exchange/figure_export.h"
 #include "exchange/file_worker.h"
 #include "exchange/point_file.h"
 #include "view/point_document.h"
+
+#include <QImage>
 
 namespace kav {
 
@@ -28,6 +31,27 @@ private:
     QByteArray m_path;
     std::span<const Point> m_points;
     SaveFormat m_format;
+    FileResult m_result;
+};
+
+// Exports the figure as SVG, DXF or PNG, as PointSaver saves it: on a
+// thread, atomically, under a lease on the points. A PNG is `picture`
+// encoded there.
+class FigureExporter final : public FileWorker, public PointReader {
+public:
+    FigureExporter(QByteArray path, std::span<const Point> points, ExportFormat format, QImage picture = {});
+    ~FigureExporter() override;
+
+    FileResult Result() const { return m_result; }
+
+    std::span<const Point> Leased() const override { return Running() ? m_points : std::span<const Point>(); }
+    void EndLease() override;
+
+private:
+    QByteArray m_path;
+    std::span<const Point> m_points;
+    ExportFormat m_format;
+    QImage m_picture;
     FileResult m_result;
 };
 

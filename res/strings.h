@@ -65,6 +65,17 @@ inline const QString kMenuZoomIn = QStringLiteral("Powiększ");
 inline const QString kMenuZoomOut = QStringLiteral("Pomniejsz");
 inline const QString kMenuFit = QStringLiteral("Dopasuj do okna");
 inline const QString kMenuActualSize = QStringLiteral("Rozmiar rzeczywisty");
+inline const QString kMenuLoadUnderlay = QStringLiteral("Wczytaj podkład...");
+inline const QString kMenuShowUnderlay = QStringLiteral("Pokaż podkład");
+inline const QString kMenuRemoveUnderlay = QStringLiteral("Usuń podkład");
+inline const QString kMenuExport = QStringLiteral("Eksportuj...");
+// An underlay that cannot be shown: the file, then the reason.
+inline const QString kUnderlayFailedText = QStringLiteral("Nie można wczytać podkładu „%1”.\n%2");
+inline const QString kUnderlayFailedCaption = QStringLiteral("Nie można wczytać podkładu");
+inline const QString kUnderlayTooLarge = QStringLiteral("Obraz ma %1 × %2 pikseli; podkład może mieć najwyżej %3 × %3.");
+inline const QString kUnderlayNoMemory = QStringLiteral("Za mało pamięci na ten obraz.");
+inline const QString kUnderlayUnreadable = QStringLiteral("Plik nie jest obrazem, który można odczytać.");
+inline const QString kUnderlayBroken = QStringLiteral("Obrazu nie da się odczytać: plik jest uszkodzony lub niepełny.");
 inline const QString kZoomText = QStringLiteral("Powiększenie: %1%");
 inline const QString kFittedText = QStringLiteral("Rysunek nie mieścił się w oknie: powiększenie %1%");
 inline const QString kMenuHelp = QStringLiteral("&O programie");
@@ -204,6 +215,12 @@ inline const QString kOk = QStringLiteral("OK");
 // File dialogs.
 inline const QString kFilterAll = QStringLiteral("Wszystkie Pliki (*)");
 inline const QString kFilterText = QStringLiteral("Pliki tekstowe (*.txt)");
+inline const QString kFilterSvg = QStringLiteral("Rysunek SVG (*.svg)");
+inline const QString kFilterDxf = QStringLiteral("Rysunek DXF (*.dxf)");
+inline const QString kFilterPng = QStringLiteral("Obraz PNG (*.png)");
+inline const QString kFilterImages
+    = QStringLiteral("Obrazy (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.svg)");
+inline const QString kFilterAnyFile = QStringLiteral("Wszystkie pliki (*)");
 
 // The coordinate listing.
 inline const QString kListingCaption = QStringLiteral("Współrzędne");

@@ -1,9 +1,9 @@
 # Fails when a source breaks the layout's include rules:
 #  - the core (CORE_SOURCES and their headers) includes no Qt;
 #  - nothing under view/ or exchange/ includes app/;
-#  - view/ takes from exchange/ only the format's types;
+#  - view/ takes from exchange/ only the formats' types (points and exports);
 #  - exchange/ takes from view/ only the store, the document and its change
-#    type, the command gate and the prompts interface.
+#    type, the command gate, the prompts interface and the underlay.
 # Run as: cmake -DSOURCE_DIR=<root> -DCORE_SOURCES=<a;b;...> -P check_layout.cmake
 
 set(problems "")
@@ -38,11 +38,11 @@ foreach(file IN LISTS layered)
     if(line MATCHES "\"app/")
       list(APPEND problems "${file}: includes app/: ${line}")
     endif()
-    if(file MATCHES "^view/" AND line MATCHES "\"exchange/" AND NOT line MATCHES "\"exchange/coordinate_format\\.h\"")
+    if(file MATCHES "^view/" AND line MATCHES "\"exchange/" AND NOT line MATCHES "\"exchange/(coordinate_format|figure_export)\\.h\"")
       list(APPEND problems "${file}: the view reaches into exchange/: ${line}")
     endif()
     if(file MATCHES "^exchange/" AND line MATCHES "\"view/"
-       AND NOT line MATCHES "\"view/(point_store|point_document|point_change|command_gate|user_prompts)\\.h\"")
+       AND NOT line MATCHES "\"view/(point_store|point_document|point_change|command_gate|user_prompts|underlay)\\.h\"")
       list(APPEND problems "${file}: exchange/ reaches into view/: ${line}")
     endif()
   endforeach()

@@ -104,6 +104,66 @@ class TestViewExchange : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // The export from nothing to every format, a refused target, and an
+    // underlay dropped on the view that then shows under the figure.
+    void exportAndUnderlayWalk()
+    {
+        m_files->SetShownPicture([this] { return m_view->ShownImage(); });
+        m_files->OnExport();
+        QCOMPARE(m_prompts->Kinds(), QStringList{"notice"});
+        QCOMPARE(m_prompts->asked.back().text, kav::ui::kNoPointsText);
+        Store({{10, 10}, {90, 10}, {90, 60}, {10, 10}});
+
+        m_prompts->exportPaths = {{Path(QStringLiteral("plan")), kav::ExportFormat::Dxf}};
+        m_files->OnExport();
+        WaitForCommand();
+        QVERIFY(ReadAll(Path(QStringLiteral("plan.dxf"))).contains("LWPOLYLINE"));
+        m_prompts->exportPaths = {{Path(QStringLiteral("plan.svg")), kav::ExportFormat::Png}};
+        m_files->OnExport();
+        WaitForCommand();
+        QVERIFY(ReadAll(Path(QStringLiteral("plan.svg"))).contains("<polyline"));
+        m_prompts->exportPaths = {{Path(QStringLiteral("shown")), kav::ExportFormat::Png}};
+        m_files->OnExport();
+        WaitForCommand();
+        const QImage png(Path(QStringLiteral("shown.png")));
+        QCOMPARE(png.convertToFormat(QImage::Format_RGB32), m_view->ShownImage());
+        QCOMPARE(png.pixel(50, 10), qRgb(0, 0, 0));
+
+        const QString locked = Path(QStringLiteral("locked.svg"));
+        WriteAll(locked, "old");
+        QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0444) == 0);
+        m_prompts->exportPaths = {{locked, kav::ExportFormat::Svg}};
+        m_files->OnExport();
+        WaitForCommand();
+        QCOMPARE(m_prompts->asked.back().kind, QStringLiteral("warning"));
+        QCOMPARE(ReadAll(locked), QByteArray("old"));
+        QCOMPARE(DirectoryEntries(), (QStringList{"locked.svg", "plan.dxf", "plan.svg", "shown.png"}));
+
+        QImage image(200, 100, QImage::Format_RGB32);
+        image.fill(qRgb(200, 220, 255));
+        const QString picture = Path(QStringLiteral("scan.jpg"));
+        QVERIFY(image.save(picture, "PNG"));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(picture)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_view, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QObject::connect(m_files, &kav::CFileCommands::UnderlayLoaded, m_view, &CKavView::SetUnderlay);
+        QCoreApplication::sendEvent(m_view, &drop);
+        QTRY_VERIFY(m_view->CurrentUnderlay() != nullptr);
+        QCOMPARE(Stored().size(), 4u); // no Open
+        const QImage shown = m_view->ShownImage();
+        QCOMPARE(shown.pixel(50, 50), qRgb(200, 220, 255)); // the underlay
+        QCOMPARE(shown.pixel(50, 10), qRgb(0, 0, 0)); // the line over it
+        QCOMPARE(shown.pixel(300, 200), qRgb(255, 255, 255)); // beyond the image
+        m_view->OnShowUnderlay(false);
+        QCOMPARE(m_view->ShownImage().pixel(50, 50), qRgb(255, 255, 255));
+
+        m_files->LoadUnderlay(Path(QStringLiteral("plan.dxf")));
+        WaitForCommand();
+        QCOMPARE(m_prompts->asked.back().caption, kav::ui::kUnderlayFailedCaption);
+    }
     void init()
     {
         m_prompts = new ScriptedPrompts;

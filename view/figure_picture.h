@@ -64,6 +64,8 @@ public:
         ~Marker();
         Marker(const Marker&) = delete;
         Marker& operator=(const Marker&) = delete;
+        // The device pixels it covers.
+        Rasterizer::Box Box() const { return m_box; }
 
     private:
         template <class Visit> void ForEachPixel(Visit visit);

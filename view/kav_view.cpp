@@ -2,6 +2,7 @@
 
 #include "res/strings.h"
 #include "view/raster.h"
+#include "view/underlay.h"
 #include "view/user_prompts.h"
 
 #include <QAction>
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -184,6 +186,10 @@ void CKavView::contextMenuEvent(QContextMenuEvent* event)
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addActions(ZoomActions());
+    if (!m_contextActions.isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(m_contextActions);
+    }
     menu->popup(event->globalPos());
 }
 
@@ -454,11 +460,11 @@ void CKavView::paintEvent(QPaintEvent*)
             m_moved = MovedPicture(scale);
             m_movedMapping = m_mapping;
         }
-        painter.drawImage(QRectF(rect()), m_moved);
+        PaintFigure(painter, m_moved, scale, nullptr);
     } else {
         m_provisional = QImage();
         m_moved = QImage();
-        painter.drawImage(QRectF(rect()), image);
+        PaintFigure(painter, image, scale, marker ? &*marker : nullptr);
     }
     if (m_keyCursor) {
         // Over the picture, never into it.
@@ -473,6 +479,68 @@ void CKavView::paintEvent(QPaintEvent*)
     // The index waited for the redraw, and goes on after its last slice.
     if (m_drawing || wasDrawing)
         WakeIdle();
+}
+
+void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker)
+{
+    const QRectF area(rect());
+    if (!UnderlayShown()) {
+        painter.drawImage(area, picture);
+        return;
+    }
+    painter.fillRect(rect(), Qt::white);
+    m_underlay->Draw(painter, m_mapping, rect());
+    // White leaves the underlay as it is; ink stays ink.
+    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    painter.drawImage(area, picture);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (marker != nullptr) {
+        // The end circle stays white inside, as on a bare view.
+        const Rasterizer::Box box = marker->Box();
+        QPainterPath inside;
+        inside.addEllipse(QRectF((box.left + 1) / scale, (box.top + 1) / scale, (box.size - 2) / scale,
+                                 (box.size - 2) / scale));
+        painter.save();
+        painter.setClipPath(inside);
+        painter.drawImage(area, picture);
+        painter.restore();
+    }
+}
+
+QImage CKavView::ShownImage()
+{
+    const qreal scale = devicePixelRatioF();
+    m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
+    const auto points = m_document.Points();
+    m_picture.Update(points, FigurePicture::Clock::time_point::max(), &m_joinIndex);
+    m_drawing = false;
+    const Canvas pixels = m_picture.Pixels();
+    const QImage picture(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                         pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+    std::optional<FigurePicture::Marker> marker;
+    if (!points.empty())
+        marker.emplace(m_picture, points.back());
+    QImage shown(pixels.width, pixels.height, QImage::Format_RGB32);
+    shown.setDevicePixelRatio(scale);
+    QPainter painter(&shown);
+    PaintFigure(painter, picture, scale, marker ? &*marker : nullptr);
+    painter.end();
+    return shown;
+}
+
+void CKavView::SetUnderlay(std::shared_ptr<const Underlay> underlay)
+{
+    m_underlay = std::move(underlay);
+    m_underlayShown = true;
+    update();
+    Q_EMIT UnderlayChanged();
+}
+
+void CKavView::OnShowUnderlay(bool shown)
+{
+    m_underlayShown = shown;
+    update();
+    Q_EMIT UnderlayChanged();
 }
 
 // The last complete picture moved and scaled to the mapping, pixel by

@@ -14,12 +14,16 @@
 #include <optional>
 #include <utility>
 
+class QPainter;
+
 namespace kav {
 
 class CUserPrompts;
 
 // The drawing area: it owns the points, takes clicks, draws the polyline and
 // reports the cursor and the point count.
+class Underlay;
+
 class CKavView : public QWidget {
     Q_OBJECT
 
@@ -86,6 +90,16 @@ public:
     ViewMapping FitMapping(int maxZoom = ViewMapping::kMaxZoom) const;
     // The zoom actions, for the window's menu and keys: in, out, fit, 1:1.
     QList<QAction*> ZoomActions() const;
+    // More entries for the context menu, after the zoom's.
+    void AddContextActions(const QList<QAction*>& actions) { m_contextActions.append(actions); }
+
+    // The image under the figure; none removes it. A new one is shown.
+    void SetUnderlay(std::shared_ptr<const Underlay> underlay);
+    const Underlay* CurrentUnderlay() const { return m_underlay.get(); }
+    void OnShowUnderlay(bool shown);
+    bool UnderlayShown() const { return m_underlay && m_underlayShown; }
+    // The view's picture as it shows, exact, at the screen's density.
+    QImage ShownImage();
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
@@ -94,6 +108,8 @@ Q_SIGNALS:
     void CommandsEnded();
     // A notice for the status bar's message pane, shown for a few seconds.
     void Notice(const QString& text);
+    // An underlay came or went, or was shown or hidden.
+    void UnderlayChanged();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -121,6 +137,8 @@ private:
     void MoveKeyCursor(QPoint by);
     void SetMapping(const ViewMapping& mapping);
     QImage MovedPicture(double scale) const;
+    // The picture, or the provisional one, over the underlay when it shows.
+    void PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker);
     void TellZoom(const QString& text);
     // After an Open or a recovery: fits a figure that does not lie wholly
     // in view, zooming out only.
@@ -152,6 +170,9 @@ private:
     QAction* m_zoomOut;
     QAction* m_fit;
     QAction* m_actualSize;
+    QList<QAction*> m_contextActions;
+    std::shared_ptr<const Underlay> m_underlay;
+    bool m_underlayShown = true;
 };
 
 } // namespace kav

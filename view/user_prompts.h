@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange/coordinate_format.h"
+#include "exchange/figure_export.h"
 
 #include <QString>
 
@@ -41,6 +42,11 @@ public:
     // A path to save to or to open; empty when the user cancels.
     virtual QString AskSavePath(QWidget* owner) = 0;
     virtual QString AskOpenPath(QWidget* owner) = 0;
+    // Where to export, with the format of the filter chosen (the name may
+    // still say otherwise: ResolveExport); nothing when the user cancels.
+    virtual std::optional<ExportTarget> AskExportPath(QWidget* owner) = 0;
+    // An image to put under the figure; empty when the user cancels.
+    virtual QString AskUnderlayPath(QWidget* owner) = 0;
     // The listing of `points` relative to `centre`, until the user closes it
     // or CloseListing comes.
     virtual void ShowListing(QWidget* owner, std::span<const Point> points, Point centre) = 0;

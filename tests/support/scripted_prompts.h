@@ -13,7 +13,7 @@
 class ScriptedPrompts final : public kav::CUserPrompts {
 public:
     struct Asked {
-        QString kind; // "question", "notice", "warning", "format", "savePath", "openPath", "listing", "about"
+        QString kind; // "question", "notice", "warning", "format", "savePath", "openPath", "exportPath", "underlayPath", "listing", "about"
         QString text;
         QString caption;
     };
@@ -22,6 +22,8 @@ public:
     std::deque<std::optional<kav::SaveFormat>> formats; // nothing (cancel) when empty
     std::deque<QString> savePaths; // empty (cancel) when none left
     std::deque<QString> openPaths;
+    std::deque<kav::ExportTarget> exportPaths; // cancel when none left
+    std::deque<QString> underlayPaths;
     QList<Asked> asked;
 
     bool AskYesNo(QWidget*, const QString& text, const QString& caption) override
@@ -47,6 +49,18 @@ public:
     {
         asked.append({QStringLiteral("openPath"), {}, {}});
         return Next(openPaths, QString());
+    }
+    std::optional<kav::ExportTarget> AskExportPath(QWidget*) override
+    {
+        asked.append({QStringLiteral("exportPath"), {}, {}});
+        if (exportPaths.empty())
+            return std::nullopt;
+        return Next(exportPaths, kav::ExportTarget{});
+    }
+    QString AskUnderlayPath(QWidget*) override
+    {
+        asked.append({QStringLiteral("underlayPath"), {}, {}});
+        return Next(underlayPaths, QString());
     }
     void ShowListing(QWidget*, std::span<const kav::Point> points, kav::Point centre) override
     {
