@@ -219,10 +219,7 @@ void CKavView::SetMapping(const ViewMapping& wanted)
         m_panRest = {};
     // The last complete picture stands in until the new one is drawn.
     if (PictureComplete() && m_picture.Mapping() == m_mapping) {
-        const Canvas pixels = m_picture.Pixels();
-        m_provisional = QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
-                               pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32)
-                            .copy();
+        m_provisional = PictureImage().copy();
         m_provisionalMapping = m_mapping;
     }
     m_mapping = mapping;
@@ -447,9 +444,7 @@ void CKavView::paintEvent(QPaintEvent*)
         m_drawing = !m_picture.Update(points, FigurePicture::Clock::now() + budget, &m_joinIndex);
     }
 
-    const Canvas pixels = m_picture.Pixels();
-    const QImage image(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
-                       pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+    const QImage image = PictureImage();
     std::optional<FigurePicture::Marker> marker;
     if (!points.empty())
         marker.emplace(m_picture, points.back());
@@ -479,6 +474,13 @@ void CKavView::paintEvent(QPaintEvent*)
     // The index waited for the redraw, and goes on after its last slice.
     if (m_drawing || wasDrawing)
         WakeIdle();
+}
+
+QImage CKavView::PictureImage()
+{
+    const Canvas pixels = m_picture.Pixels();
+    return QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                  pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
 }
 
 void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker)
@@ -514,13 +516,11 @@ QImage CKavView::ShownImage()
     const auto points = m_document.Points();
     m_picture.Update(points, FigurePicture::Clock::time_point::max(), &m_joinIndex);
     m_drawing = false;
-    const Canvas pixels = m_picture.Pixels();
-    const QImage picture(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
-                         pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+    const QImage picture = PictureImage();
     std::optional<FigurePicture::Marker> marker;
     if (!points.empty())
         marker.emplace(m_picture, points.back());
-    QImage shown(pixels.width, pixels.height, QImage::Format_RGB32);
+    QImage shown(picture.size(), QImage::Format_RGB32);
     shown.setDevicePixelRatio(scale);
     QPainter painter(&shown);
     PaintFigure(painter, picture, scale, marker ? &*marker : nullptr);

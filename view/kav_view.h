@@ -137,6 +137,8 @@ private:
     void MoveKeyCursor(QPoint by);
     void SetMapping(const ViewMapping& mapping);
     QImage MovedPicture(double scale) const;
+    // The kept picture's pixels, not copied.
+    QImage PictureImage();
     // The picture, or the provisional one, over the underlay when it shows.
     void PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker);
     void TellZoom(const QString& text);
