@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace kav {
 
@@ -17,35 +19,58 @@ namespace {
 constexpr std::size_t kBlockPoints = std::size_t{1} << 16;
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
-// A text built in large blocks and handed to an unbuffered stream.
+// A text built in large blocks and handed to an unbuffered stream. Small
+// pieces are copied straight into a fixed buffer: a vertex is a dozen.
 class Blocks {
 public:
     explicit Blocks(std::ostream& out)
         : m_out(out)
+        , m_buffer(kFlushBytes + kRoom)
+        , m_end(m_buffer.data())
     {
-        m_text.reserve(kFlushBytes + 4096);
     }
-    void Add(std::string_view text) { m_text.append(text); }
-    void Add(char c) { m_text.push_back(c); }
+    void Add(std::string_view text)
+    {
+        if (text.size() > kRoom) {
+            for (std::size_t at = 0; at < text.size(); at += kRoom)
+                Add(text.substr(at, kRoom));
+            return;
+        }
+        MakeRoom();
+        std::memcpy(m_end, text.data(), text.size());
+        m_end += text.size();
+    }
+    void Add(char c)
+    {
+        MakeRoom();
+        *m_end++ = c;
+    }
     template <class Value> void Number(Value value)
     {
-        char digits[32];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        m_text.append(digits, end);
+        MakeRoom();
+        m_end = std::to_chars(m_end, m_end + kRoom, value).ptr;
     }
-    // Hands over a full block; false once the stream failed.
-    bool Flush(bool all = false)
+    // Hands over what was built; false once the stream failed.
+    bool Flush()
     {
-        if ((all || m_text.size() >= kFlushBytes) && !m_text.empty()) {
-            m_out.write(m_text.data(), static_cast<std::streamsize>(m_text.size()));
-            m_text.clear();
-        }
+        // After a failure the rest is dropped; the caller sees the failure.
+        if (m_end != m_buffer.data() && m_out)
+            m_out.write(m_buffer.data(), m_end - m_buffer.data());
+        m_end = m_buffer.data();
         return static_cast<bool>(m_out);
     }
 
 private:
+    // Room enough for any one piece but a long text, which comes in parts.
+    static constexpr std::size_t kRoom = 64;
+    void MakeRoom()
+    {
+        if (m_end > m_buffer.data() + kFlushBytes) [[unlikely]]
+            Flush();
+    }
     std::ostream& m_out;
-    std::string m_text;
+    std::vector<char> m_buffer;
+    char* m_end;
 };
 
 struct Bounds {
@@ -98,8 +123,10 @@ public:
     void dxfReal(int gc, double value) const override
     {
         Code(gc);
-        if (value == std::floor(value) && std::abs(value) < 1e15)
-            m_text.Number(static_cast<std::int64_t>(value));
+        // Every vertex is a whole number, written without a fraction.
+        const auto whole = static_cast<std::int64_t>(value);
+        if (static_cast<double>(whole) == value && std::abs(value) < 1e15)
+            m_text.Number(whole);
         else
             m_text.Number(value);
         m_text.Add('\n');
@@ -128,11 +155,10 @@ public:
     void dxfString(int gc, const std::string& value) const override { dxfString(gc, value.c_str()); }
 
 private:
-    // Group codes right-aligned in three columns, as CAD programs write them.
+    // Group codes without the padding some writers add: readers trim it,
+    // and it would be a tenth of a large file.
     void Code(int gc) const
     {
-        if (gc >= 0 && gc < 100)
-            m_text.Add(gc < 10 ? "  " : " ");
         m_text.Number(gc);
         m_text.Add('\n');
     }
@@ -208,7 +234,7 @@ bool WriteSvg(std::ostream& out, std::span<const Point> points, const FileJobCon
     text.Add("\" cy=\"");
     text.Number(last.y);
     text.Add("\" r=\"3.5\" fill=\"#ffffff\" stroke=\"#000000\" stroke-width=\"1\"/>\n</svg>\n");
-    return text.Flush(true);
+    return text.Flush();
 }
 
 bool WriteDxf(std::ostream& out, std::span<const Point> points, const FileJobControl& control)
@@ -268,7 +294,7 @@ bool WriteDxf(std::ostream& out, std::span<const Point> points, const FileJobCon
     dxf.writeObjects(dw);
     dxf.writeObjectsEnd(dw);
     dw.dxfEOF();
-    return text.Flush(true);
+    return text.Flush();
 }
 
 } // namespace kav
