@@ -6,6 +6,7 @@
 #include "exchange/file_commands.h"
 #include "exchange/listing_index.h"
 #include "view/kav_view.h"
+#include "view/underlay.h"
 #include "exchange/point_journal.h"
 #include "view/user_prompts.h"
 
@@ -608,6 +609,39 @@ void BM_Expose(benchmark::State& state)
         ready.Render();
 }
 BENCHMARK(BM_Expose)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
+
+// The same two with the largest underlay under the figure: drawing it must
+// not slow them.
+void WithLargestUnderlay(ReadyView& ready)
+{
+    QImage image(kav::Underlay::kMaxSide, kav::Underlay::kMaxSide, QImage::Format_RGB32);
+    image.fill(qRgb(200, 220, 255));
+    ready.view.SetUnderlay(kav::Underlay::FromImage(std::move(image)));
+    if (!ready.view.UnderlayShown())
+        std::abort();
+}
+
+void BM_ClickPaintUnderlay(benchmark::State& state)
+{
+    ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    WithLargestUnderlay(ready);
+    int i = 0;
+    for (auto _ : state) {
+        ready.view.OnLButtonDown(QPoint(5 + 10 * (i % 80), 5 + 10 * (i / 80 % 10)));
+        ready.Render();
+        ++i;
+    }
+}
+BENCHMARK(BM_ClickPaintUnderlay)->Arg(10'000'000)->Iterations(400)->Unit(benchmark::kMillisecond);
+
+void BM_ExposeUnderlay(benchmark::State& state)
+{
+    ReadyView ready(static_cast<std::size_t>(state.range(0)));
+    WithLargestUnderlay(ready);
+    for (auto _ : state)
+        ready.Render();
+}
+BENCHMARK(BM_ExposeUnderlay)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 // The whole picture again, as after a replacing Open: paints until it
 // shows every point.

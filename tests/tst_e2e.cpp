@@ -513,6 +513,57 @@ private Q_SLOTS:
         QVERIFY(again.state() == QProcess::NotRunning || again.waitForFinished(10000));
     }
 
+    // An image traced in the real window: loaded from the context menu,
+    // drawn over, and the drawing exported as SVG and as the PNG of what
+    // the window shows.
+    void traceAnImageAndExportIt()
+    {
+        const QString scan = m_home.filePath(QStringLiteral("scan.png"));
+        QImage image(200, 100, QImage::Format_RGB32);
+        image.fill(qRgb(200, 220, 255));
+        QVERIFY(image.save(scan));
+        QProcess kav;
+        QString window;
+        QPoint origin;
+        Start(kav, {}, m_env, window, origin);
+        if (QTest::currentTestFailed())
+            return;
+        // The context menu: the four zoom entries, then "Wczytaj podkład...".
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 300), QString::number(origin.y() + 150), "click",
+                 "3"});
+        QTest::qWait(500);
+        Screenshot().save(QDir::current().filePath(QStringLiteral("e2e-context-menu.png")));
+        Xdotool({"key", "Down", "Down", "Down", "Down", "Down", "Return"});
+        ChooseFile(QString::fromUtf8("Otwórz"), scan);
+        QTest::qWait(500);
+        QImage shot = ViewShot(origin);
+        QCOMPARE(Rgb(shot, {50, 50}), QRgb(0xC8DCFF));
+        QCOMPARE(Rgb(shot, {250, 50}), kWhite); // beyond the image
+        for (const QPoint p : {QPoint(20, 20), QPoint(180, 20), QPoint(180, 80)})
+            Click(origin + p);
+        Xdotool({"mousemove", "--sync", QString::number(origin.x() + 590), QString::number(origin.y() + 290)});
+        QTest::qWait(300);
+        shot = ViewShot(origin);
+        shot.save(QDir::current().filePath(QStringLiteral("e2e-traced.png")));
+        QCOMPARE(Rgb(shot, {100, 20}), kBlack); // the line over the image
+        QCOMPARE(Rgb(shot, {100, 21}), QRgb(0xC8DCFF));
+
+        const QString svg = m_home.filePath(QStringLiteral("traced"));
+        Keys(window, {"ctrl+e"});
+        ChooseFile(QStringLiteral("Zachowaj jako"), svg);
+        QVERIFY(WrittenFile(svg + QStringLiteral(".svg")).contains("points=\"20,20 180,20 180,80\""));
+        const QString png = m_home.filePath(QStringLiteral("shown.png"));
+        Keys(window, {"ctrl+e"});
+        ChooseFile(QStringLiteral("Zachowaj jako"), png);
+        WrittenFile(png);
+        QTest::qWait(500);
+        const QImage exported = QImage(png).convertToFormat(QImage::Format_RGB32);
+        QVERIFY2(exported.copy(0, 0, 600, 300) == shot.convertToFormat(QImage::Format_RGB32),
+                 "the PNG is not what the window shows");
+        Quit(window);
+        QVERIFY(kav.state() == QProcess::NotRunning || kav.waitForFinished(10000));
+    }
+
     // Devices and pipes that never end, or end only when someone writes: the
     // window waits for none of them, and the figure survives each.
     void hostileFilesNeverCostTheFigure()

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <algorithm>
 #include <optional>
@@ -428,7 +429,7 @@ void CKavView::MoveKeyCursor(QPoint by)
 // Shows the kept picture, after adding what it lacks, with the end marker
 // on top. Drawn at the screen's own density, so that lines stay one device
 // pixel wide.
-void CKavView::paintEvent(QPaintEvent*)
+void CKavView::paintEvent(QPaintEvent* event)
 {
     const qreal scale = devicePixelRatioF();
     m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
@@ -455,11 +456,11 @@ void CKavView::paintEvent(QPaintEvent*)
             m_moved = MovedPicture(scale);
             m_movedMapping = m_mapping;
         }
-        PaintFigure(painter, m_moved, scale, nullptr);
+        PaintFigure(painter, m_moved, scale, nullptr, event->rect());
     } else {
         m_provisional = QImage();
         m_moved = QImage();
-        PaintFigure(painter, image, scale, marker ? &*marker : nullptr);
+        PaintFigure(painter, image, scale, marker ? &*marker : nullptr, event->rect());
     }
     if (m_keyCursor) {
         // Over the picture, never into it.
@@ -483,19 +484,40 @@ QImage CKavView::PictureImage()
                   pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
 }
 
-void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker)
+void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker,
+                           const QRect& dirty)
 {
     const QRectF area(rect());
     if (!UnderlayShown()) {
         painter.drawImage(area, picture);
         return;
     }
-    painter.fillRect(rect(), Qt::white);
-    m_underlay->Draw(painter, m_mapping, rect());
-    // White leaves the underlay as it is; ink stays ink.
-    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
-    painter.drawImage(area, picture);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    // The underlay as the mapping shows it, drawn anew only when either changes.
+    if (m_layerOf != m_underlay || m_layerMapping != m_mapping || m_underlayLayer.size() != picture.size()) {
+        m_underlayLayer = QImage(picture.size(), QImage::Format_RGB32);
+        m_underlayLayer.setDevicePixelRatio(scale);
+        m_underlayLayer.fill(FigurePicture::kBackground);
+        QPainter layer(&m_underlayLayer);
+        m_underlay->Draw(layer, m_mapping, rect());
+        layer.end();
+        m_layerOf = m_underlay;
+        m_layerMapping = m_mapping;
+        m_composite = QImage(picture.size(), QImage::Format_RGB32);
+        m_composite.setDevicePixelRatio(scale);
+    }
+    // Black ink on white: a pixel's AND with the underlay's keeps the
+    // underlay under white and ink as ink. Only the part being painted.
+    const QRect rows = QRect(QPoint(qFloor(dirty.left() * scale), qFloor(dirty.top() * scale)),
+                             QPoint(qCeil((dirty.right() + 1) * scale) - 1, qCeil((dirty.bottom() + 1) * scale) - 1))
+                           .intersected(m_composite.rect());
+    for (int y = rows.top(); y <= rows.bottom(); ++y) {
+        const auto* ink = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        const auto* under = reinterpret_cast<const QRgb*>(m_underlayLayer.constScanLine(y));
+        auto* out = reinterpret_cast<QRgb*>(m_composite.scanLine(y));
+        for (int x = rows.left(); x <= rows.right(); ++x)
+            out[x] = ink[x] & under[x];
+    }
+    painter.drawImage(area, m_composite);
     if (marker != nullptr) {
         // The end circle stays white inside, as on a bare view.
         const Rasterizer::Box box = marker->Box();
@@ -503,7 +525,7 @@ void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scal
         inside.addEllipse(QRectF((box.left + 1) / scale, (box.top + 1) / scale, (box.size - 2) / scale,
                                  (box.size - 2) / scale));
         painter.save();
-        painter.setClipPath(inside);
+        painter.setClipPath(inside, Qt::IntersectClip);
         painter.drawImage(area, picture);
         painter.restore();
     }
@@ -523,7 +545,7 @@ QImage CKavView::ShownImage()
     QImage shown(picture.size(), QImage::Format_RGB32);
     shown.setDevicePixelRatio(scale);
     QPainter painter(&shown);
-    PaintFigure(painter, picture, scale, marker ? &*marker : nullptr);
+    PaintFigure(painter, picture, scale, marker ? &*marker : nullptr, rect());
     painter.end();
     return shown;
 }
@@ -531,6 +553,9 @@ QImage CKavView::ShownImage()
 void CKavView::SetUnderlay(std::shared_ptr<const Underlay> underlay)
 {
     m_underlay = std::move(underlay);
+    m_layerOf.reset();
+    m_underlayLayer = QImage();
+    m_composite = QImage();
     m_underlayShown = true;
     update();
     Q_EMIT UnderlayChanged();

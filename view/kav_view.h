@@ -140,7 +140,9 @@ private:
     // The kept picture's pixels, not copied.
     QImage PictureImage();
     // The picture, or the provisional one, over the underlay when it shows.
-    void PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker);
+    // `dirty` is the part of the view being painted.
+    void PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker,
+                     const QRect& dirty);
     void TellZoom(const QString& text);
     // After an Open or a recovery: fits a figure that does not lie wholly
     // in view, zooming out only.
@@ -175,6 +177,11 @@ private:
     QList<QAction*> m_contextActions;
     std::shared_ptr<const Underlay> m_underlay;
     bool m_underlayShown = true;
+    // The underlay drawn at m_layerMapping, and the picture over it.
+    QImage m_underlayLayer;
+    std::shared_ptr<const Underlay> m_layerOf;
+    ViewMapping m_layerMapping;
+    QImage m_composite;
 };
 
 } // namespace kav

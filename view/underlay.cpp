@@ -86,28 +86,36 @@ Underlay::Loaded Underlay::Load(const QString& path, const std::atomic<bool>* ca
         }
         if (image.width() > kMaxSide || image.height() > kMaxSide)
             return tooLarge(image.size());
-        image = std::move(image).convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                          : QImage::Format_RGB32);
-        if (image.isNull())
-            return failed(ui::kUnderlayNoMemory);
-        auto underlay = std::make_shared<Underlay>();
-        underlay->m_levels.push_back(std::move(image));
-        // Down to the smallest scale the view has, or to a pixel.
-        while (underlay->Levels() <= -ViewMapping::kMinZoom) {
-            const QImage& last = underlay->m_levels.back();
-            if (last.width() == 1 && last.height() == 1)
-                break;
-            if (cancelled && cancelled->load(std::memory_order_relaxed))
-                return failed({});
-            QImage half = Halved(last);
-            if (half.isNull())
-                return failed(ui::kUnderlayNoMemory);
-            underlay->m_levels.push_back(std::move(half));
-        }
+        auto underlay = FromImage(std::move(image), cancelled);
+        if (!underlay)
+            return failed(cancelled && cancelled->load() ? QString() : ui::kUnderlayNoMemory);
         return {std::move(underlay), {}};
     } catch (const std::bad_alloc&) {
         return failed(ui::kUnderlayNoMemory);
     }
+}
+
+std::shared_ptr<const Underlay> Underlay::FromImage(QImage image, const std::atomic<bool>* cancelled)
+{
+    image = std::move(image).convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                      : QImage::Format_RGB32);
+    if (image.isNull())
+        return nullptr;
+    auto underlay = std::make_shared<Underlay>();
+    underlay->m_levels.push_back(std::move(image));
+    // Down to the smallest scale the view has, or to a pixel.
+    while (underlay->Levels() <= -ViewMapping::kMinZoom) {
+        const QImage& last = underlay->m_levels.back();
+        if ((last.width() == 1 && last.height() == 1) || (cancelled && cancelled->load(std::memory_order_relaxed)))
+            break;
+        QImage half = Halved(last);
+        if (half.isNull())
+            return nullptr;
+        underlay->m_levels.push_back(std::move(half));
+    }
+    if (cancelled && cancelled->load(std::memory_order_relaxed))
+        return nullptr;
+    return underlay;
 }
 
 void Underlay::Draw(QPainter& painter, const ViewMapping& mapping, const QRect& area) const

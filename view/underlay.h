@@ -30,6 +30,9 @@ public:
     // Over kMaxSide a side, unreadable, broken or too large for memory
     // gives the reason and no underlay. A cancel ends it between steps.
     static Loaded Load(const QString& path, const std::atomic<bool>* cancelled = nullptr);
+    // The underlay of an image already read, with its copies; nothing when
+    // memory ran out or `cancelled` was raised.
+    static std::shared_ptr<const Underlay> FromImage(QImage image, const std::atomic<bool>* cancelled = nullptr);
     // Whether the file is a regular file whose content an image reader
     // recognises.
     static bool IsImage(const QString& path);

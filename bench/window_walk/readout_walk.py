@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""How long the real window goes without answering the mouse during an Open
-and a Save: the mouse moves over the drawing area, and the x= readout is
+"""How long the real window goes without answering the mouse during an Open,
+a fit, zooms, a pan, a return to 1:1 and a Save: the mouse moves over the drawing area, and the x= readout is
 read over AT-SPI until it shows the move. Both go through the GUI thread,
 which _NET_WM_PING alone does not show: Qt answers a ping while it shuts
 out input.
@@ -105,6 +105,19 @@ try:
     started = time.monotonic()
     # The count pane ("punktów: N") changes at a mouse move once the points are in.
     probe("open", lambda: count.description.strip() not in ("", "punktów: 0") and time.monotonic() - started > 1.0)
+
+    # Fit, four notches in, a pan by the wheel and back to 1:1, each timed
+    # for a while after its key, as the picture at the new scale is drawn.
+    def after(step, *keys):
+        xdotool("windowfocus", "--sync", main, *keys)
+        started = time.monotonic()
+        probe(step, lambda: time.monotonic() - started > 3.0)
+
+    after("fit", "key", "f")
+    for notch in range(1, 5):
+        after(f"zoom in {notch}", "key", "ctrl+plus")
+    after("pan", "click", "5", "click", "5", "click", "5", "click", "5")
+    after("1:1", "key", "ctrl+0")
 
     saved = os.path.join(home, "saved.txt")
     xdotool("windowfocus", "--sync", main, "key", "ctrl+s")

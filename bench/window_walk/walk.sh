@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Walks kav through open, clicks, undo, listing, reopen, save and quit on a
+# Walks kav through open, clicks, undo, listing, reopen, fit, zoom, pan, 1:1,
+# save and quit on a
 # private Xvfb while xping times every GUI-thread stall.
 #
 #   walk.sh POINTS_FILE [OUT_DIR]
@@ -211,6 +212,30 @@ shot reloaded
 xdotool mousemove 710 1120
 sleep 0.5
 shot reloaded_moved
+
+# Fit, four notches in around the mouse, a pan by the wheel, and back to 1:1.
+mark fit
+focus_main
+key f
+sleep 3
+shot fitted
+for n in 1 2 3 4; do
+    mark zoom-in-$n
+    key ctrl+plus
+    sleep 2
+done
+shot zoomed
+mark pan
+for _ in 1 2 3 4; do
+    note "wheel down"
+    xdotool click 5
+    sleep 0.5
+done
+sleep 2
+mark actual-size
+key ctrl+0
+sleep 3
+shot actual_size
 
 mark save-format
 focus_main
