@@ -16,6 +16,15 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 
 lintian --fail-on error,warning "$deb"
 
+# The libraries it links, and the image plugins that the underlay loads.
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6widgets6 libdxflib3 qt6-image-formats-plugins libqt6svg6; do
+  if [[ "$depends" != *"$needed"* ]]; then
+    echo "the package does not depend on $needed: $depends" >&2
+    exit 1
+  fi
+done
+
 dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work"/root/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$work"/root/usr/share/metainfo/*.metainfo.xml

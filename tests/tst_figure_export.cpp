@@ -1,15 +1,10 @@
-// The exports as the programs people use read them, and the underlay's
-// refusal of files that are no image it can show.
+// The exports as the programs people use read them.
 
 #include "exchange/figure_export.h"
 #include "exchange/point_file.h"
-#include "res/strings.h"
 #include "view/raster.h"
-#include "view/underlay.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QtEndian>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -39,17 +34,6 @@ bool Export(const QString& path, ExportFormat format, std::span<const Point> poi
     return kav::SaveTextToFile(QFile::encodeName(path), [&](std::ostream& out) {
                return format == ExportFormat::Svg ? kav::WriteSvg(out, points) : kav::WriteDxf(out, points);
            }).Ok();
-}
-
-quint32 Crc32(const char* data, int size)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (int i = 0; i < size; ++i) {
-        crc ^= static_cast<unsigned char>(data[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
 }
 
 } // namespace
@@ -137,83 +121,6 @@ private Q_SLOTS:
         for (const Point p : points)
             expected += QByteArray::number(double(p.x), 'f', 1) + ' ' + QByteArray::number(-double(p.y), 'f', 1) + '\n';
         QCOMPARE(read.replace("-0.0", "0.0"), expected.replace("-0.0", "0.0"));
-    }
-
-    void hostileImagesAreRefused_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("image"); // recognised by its content
-        QTest::addColumn<QString>("reason");
-        QByteArray png;
-        {
-            QImage small(40, 30, QImage::Format_RGB32);
-            small.fill(Qt::red);
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            small.save(&buffer, "PNG");
-        }
-        QByteArray jpeg;
-        {
-            QImage small(64, 64, QImage::Format_RGB32);
-            small.fill(Qt::blue);
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            small.save(&buffer, "JPG");
-        }
-        // A JPEG whose first segment claims more bytes than the file holds.
-        QByteArray wrongLength = jpeg.left(200);
-        wrongLength[4] = char(0x7F);
-        QByteArray huge = png.left(33);
-        // IHDR's width and height: 100 000 each, with its checksum.
-        for (int i = 0; i < 2; ++i) {
-            const quint32 side = qToBigEndian<quint32>(100000);
-            memcpy(huge.data() + 16 + 4 * i, &side, 4);
-        }
-        const quint32 crc = qToBigEndian(Crc32(huge.constData() + 12, 17));
-        memcpy(huge.data() + 29, &crc, 4);
-        huge += png.mid(33, 64);
-        const QString tooLarge = kav::ui::kUnderlayTooLarge.arg(100000).arg(100000).arg(16384);
-        QTest::addRow("truncated png") << png.left(png.size() / 2) << true << kav::ui::kUnderlayBroken;
-        QTest::addRow("jpeg with a wrong length") << wrongLength << true << kav::ui::kUnderlayBroken;
-        QTest::addRow("100000 x 100000 header") << huge << true << tooLarge;
-        QTest::addRow("text named .png") << QByteArray("10,20\n30,40\n") << false << kav::ui::kUnderlayUnreadable;
-        QTest::addRow("empty") << QByteArray() << false << kav::ui::kUnderlayUnreadable;
-    }
-    void hostileImagesAreRefused()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, image);
-        QFETCH(QString, reason);
-        QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("bad.png")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-        // Only what looks like an image is taken for one; the rest opens as points.
-        if (!image)
-            QVERIFY(!kav::Underlay::IsImage(file.fileName()));
-        const kav::Underlay::Loaded loaded = kav::Underlay::Load(file.fileName());
-        QVERIFY(!loaded.underlay);
-        QCOMPARE(loaded.reason, reason);
-    }
-
-    void anImageBecomesAnUnderlayWithEveryScale()
-    {
-        QTemporaryDir dir;
-        QImage image(300, 5, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        image.setPixel(0, 0, qRgb(0, 0, 0));
-        const QString path = dir.filePath(QStringLiteral("plan.bin")); // the content decides, not the name
-        QVERIFY(image.save(path, "PNG"));
-        QVERIFY(kav::Underlay::IsImage(path));
-        const kav::Underlay::Loaded loaded = kav::Underlay::Load(path);
-        QVERIFY(loaded.underlay);
-        QCOMPARE(loaded.underlay->Size(), QSize(300, 5));
-        // Halved down to a pixel: 300, 150, 75, 38, 19, 10, 5, 3, 2, 1.
-        QCOMPARE(loaded.underlay->Levels(), 10);
-        QCOMPARE(loaded.underlay->Level(9).size(), QSize(1, 1));
-        // The corner's black pixel is a quarter of the next level's corner.
-        QCOMPARE(qRed(loaded.underlay->Level(1).pixel(0, 0)), 191);
     }
 };
 
