@@ -24,6 +24,18 @@ quint32 Crc32(const char* data, int size)
     return ~crc;
 }
 
+// A one-colour image of `size` in `format`.
+QByteArray Encoded(QSize size, const char* format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
 } // namespace
 
 class TestUnderlay : public QObject {
@@ -35,22 +47,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("image"); // recognised by its content
         QTest::addColumn<QString>("reason");
-        QByteArray png;
-        {
-            QImage small(40, 30, QImage::Format_RGB32);
-            small.fill(Qt::red);
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            small.save(&buffer, "PNG");
-        }
-        QByteArray jpeg;
-        {
-            QImage small(64, 64, QImage::Format_RGB32);
-            small.fill(Qt::blue);
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            small.save(&buffer, "JPG");
-        }
+        const QByteArray png = Encoded(QSize(40, 30), "PNG");
+        const QByteArray jpeg = Encoded(QSize(64, 64), "JPG");
         // A JPEG whose first segment claims more bytes than the file holds.
         QByteArray wrongLength = jpeg.left(200);
         wrongLength[4] = char(0x7F);
