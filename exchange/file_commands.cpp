@@ -27,15 +27,10 @@ struct CFileCommands::RunningLoad {
     bool replace = false;
 };
 
+// A Save or an export.
 struct CFileCommands::RunningSave {
     CommandGate::Scope scope;
-    PointSaver saver;
-    QString path;
-};
-
-struct CFileCommands::RunningExport {
-    CommandGate::Scope scope;
-    FigureExporter exporter;
+    std::unique_ptr<PointSaver> saver;
     QString path;
 };
 
@@ -80,15 +75,10 @@ CFileCommands::~CFileCommands()
     m_gate.RemoveEndedHandlers(this);
     m_view.removeEventFilter(this);
     if (m_save) {
-        m_save->saver.WaitForEnd();
-        m_document.RemoveReader(&m_save->saver);
-    }
-    if (m_export) {
-        m_export->exporter.WaitForEnd();
-        m_document.RemoveReader(&m_export->exporter);
+        m_save->saver->WaitForEnd();
+        m_document.RemoveReader(m_save->saver.get());
     }
     m_save.reset();
-    m_export.reset();
     m_load.reset();
     m_underlay.reset();
 }
@@ -108,11 +98,19 @@ void CFileCommands::OnPointsSave()
     const QString path = m_prompts.AskSavePath(&m_view);
     if (path.isEmpty())
         return;
-    // The points are written where they are, under the saver's lease: a
-    // change that would disturb them stops it first.
+    StartSave(std::move(scope), path, [&](std::span<const Point> points) {
+        return std::make_unique<PointSaver>(QFile::encodeName(path), points, *format);
+    });
+}
+
+// The points are written where they are, under the saver's lease: a change
+// that would disturb them stops it first.
+void CFileCommands::StartSave(CommandGate::Scope scope, const QString& path,
+                              const std::function<std::unique_ptr<PointSaver>(std::span<const Point>)>& make)
+{
     const std::span<const Point> points = m_document.Points();
-    m_save.reset(new RunningSave{std::move(scope), PointSaver(QFile::encodeName(path), points, *format), path});
-    PointSaver& saver = m_save->saver;
+    m_save.reset(new RunningSave{std::move(scope), make(points), path});
+    PointSaver& saver = *m_save->saver;
     m_document.AddReader(&saver);
     connect(&saver, &FileWorker::Finished, this, &CFileCommands::OnSaveEnded);
     saver.ShowProgress(
@@ -122,8 +120,8 @@ void CFileCommands::OnPointsSave()
 void CFileCommands::OnSaveEnded()
 {
     const auto save = std::move(m_save);
-    m_document.RemoveReader(&save->saver);
-    const FileResult saved = save->saver.Result();
+    m_document.RemoveReader(save->saver.get());
+    const FileResult saved = save->saver->Result();
     // A cancel that came in time to keep the old file is no failure.
     if (!saved.Ok() && !saved.Cancelled())
         m_prompts.Tell(&m_view, ui::kSaveFailedText.arg(QDir::toNativeSeparators(save->path), SystemErrorReason(saved)),
@@ -144,25 +142,9 @@ void CFileCommands::OnExport()
         return;
     const ExportTarget target = ResolveExport(chosen->path, chosen->format);
     const QImage picture = target.format == ExportFormat::Png && m_shownPicture ? m_shownPicture() : QImage();
-    const std::span<const Point> points = m_document.Points();
-    m_export.reset(new RunningExport{
-        std::move(scope), FigureExporter(QFile::encodeName(target.path), points, target.format, picture), target.path});
-    FigureExporter& exporter = m_export->exporter;
-    m_document.AddReader(&exporter);
-    connect(&exporter, &FileWorker::Finished, this, &CFileCommands::OnExportEnded);
-    exporter.ShowProgress(
-        m_prompts.StartProgress(&m_view, ProgressWork::Saving, ui::kSavingText, static_cast<qint64>(points.size())));
-}
-
-void CFileCommands::OnExportEnded()
-{
-    const auto running = std::move(m_export);
-    m_document.RemoveReader(&running->exporter);
-    const FileResult saved = running->exporter.Result();
-    if (!saved.Ok() && !saved.Cancelled())
-        m_prompts.Tell(&m_view,
-                       ui::kSaveFailedText.arg(QDir::toNativeSeparators(running->path), SystemErrorReason(saved)),
-                       ui::kSaveFailedCaption, CUserPrompts::Icon::Warning);
+    StartSave(std::move(scope), target.path, [&](std::span<const Point> points) {
+        return std::make_unique<PointSaver>(QFile::encodeName(target.path), points, ExportText(target.format, picture));
+    });
 }
 
 void CFileCommands::OnLoadUnderlay()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "view/command_gate.h"
+#include "view/point_store.h"
 
 #include <QImage>
 #include <QList>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 
 class QWidget;
 
@@ -15,6 +17,7 @@ namespace kav {
 
 class CUserPrompts;
 class PointDocument;
+class PointSaver;
 class Underlay;
 
 // The commands that move points between the figure and files: Save, Open,
@@ -60,8 +63,11 @@ private:
     // Asks, and starts the load, which ends in OnLoadEnded.
     void OpenPoints(const QByteArray& path, CommandGate::Scope scope);
     void OnLoadEnded();
+    // Starts the write that `make` makes of the points, which ends in
+    // OnSaveEnded.
+    void StartSave(CommandGate::Scope scope, const QString& path,
+                   const std::function<std::unique_ptr<PointSaver>(std::span<const Point>)>& make);
     void OnSaveEnded();
-    void OnExportEnded();
     void OnUnderlayEnded();
     // Starts the first Open that waits, once nothing runs.
     void OpenWaiting();
@@ -74,11 +80,9 @@ private:
     // The file command under way, with its scope; at most one.
     struct RunningLoad;
     struct RunningSave;
-    struct RunningExport;
     struct RunningUnderlay;
     std::unique_ptr<RunningLoad> m_load;
     std::unique_ptr<RunningSave> m_save;
-    std::unique_ptr<RunningExport> m_export;
     std::unique_ptr<RunningUnderlay> m_underlay;
     std::function<QImage()> m_shownPicture;
 };

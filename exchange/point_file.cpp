@@ -92,27 +92,6 @@ private:
     int m_error = 0;
 };
 
-// The points' text. The blocks' texts joined by the point separator are
-// the whole text.
-TextWriter PointsText(std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
-{
-    return [points, &format, &control](std::ostream& out) {
-        const std::size_t n = points.size();
-        const bool reverse = format.m_order != SaveFormat::kClickOrder;
-        for (std::size_t done = 0; done < n;) {
-            const std::size_t count = std::min(kPointsPerBlock, n - done);
-            if (done > 0)
-                out.put(format.m_sepY);
-            if (!WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format))
-                return false;
-            done += count;
-            if (control.points != nullptr)
-                *control.points = static_cast<std::int64_t>(done);
-        }
-        return true;
-    };
-}
-
 // A device or a pipe cannot be replaced, only written to; without waiting,
 // so that a pipe with no reader fails at once instead of hanging.
 FileResult WriteInPlace(const QByteArray& path, const TextWriter& write, const FileJobControl& control)
@@ -240,6 +219,26 @@ FileResult OpenForReading(const QByteArray& path, FileHandle& file)
         return FileResult::FromErrno(FileStep::OpenForReading);
     file = std::move(opened);
     return {};
+}
+
+// The blocks' texts joined by the point separator are the whole text.
+TextWriter PointsText(std::span<const Point> points, const SaveFormat& format, const FileJobControl& control)
+{
+    return [points, &format, &control](std::ostream& out) {
+        const std::size_t n = points.size();
+        const bool reverse = format.m_order != SaveFormat::kClickOrder;
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t count = std::min(kPointsPerBlock, n - done);
+            if (done > 0)
+                out.put(format.m_sepY);
+            if (!WritePoints(out, points.subspan(reverse ? n - done - count : done, count), format))
+                return false;
+            done += count;
+            if (control.points != nullptr)
+                *control.points = static_cast<std::int64_t>(done);
+        }
+        return true;
+    };
 }
 
 FileResult WriteTextTo(int fd, const TextWriter& write, const FileJobControl& control)

@@ -45,6 +45,9 @@ FileResult WritePointsTo(int fd, std::span<const Point> points, const SaveFormat
 // fills large blocks itself. False once a write failed.
 using TextWriter = std::function<bool(std::ostream& out)>;
 
+// The points' text in `format`; `control.points` counts the points written.
+TextWriter PointsText(std::span<const Point> points, const SaveFormat& format, const FileJobControl& control);
+
 // Writes `write`'s text to `fd`, as WritePointsTo does.
 FileResult WriteTextTo(int fd, const TextWriter& write, const FileJobControl& control = {});
 

@@ -5,12 +5,22 @@
 
 namespace kav {
 
-PointSaver::PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format)
+PointSaver::PointSaver(QByteArray path, std::span<const Point> points, Text text)
     : m_path(std::move(path))
     , m_points(points)
-    , m_format(format)
+    , m_text(std::move(text))
 {
-    Start([this] { m_result = SavePointsToFile(m_path, m_points, m_format, Control()); });
+    Start([this] {
+        const FileJobControl control = Control();
+        m_result = SaveTextToFile(m_path, m_text(m_points, control), control);
+    });
+}
+
+PointSaver::PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format)
+    : PointSaver(std::move(path), points, [format](std::span<const Point> all, const FileJobControl& control) {
+        return PointsText(all, format, control);
+    })
+{
 }
 
 PointSaver::~PointSaver()
@@ -24,49 +34,29 @@ void PointSaver::EndLease()
     WaitForEnd();
 }
 
-FigureExporter::FigureExporter(QByteArray path, std::span<const Point> points, ExportFormat format, QImage picture)
-    : m_path(std::move(path))
-    , m_points(points)
-    , m_format(format)
-    , m_picture(std::move(picture))
+PointSaver::Text ExportText(ExportFormat format, QImage picture)
 {
-    Start([this] {
-        const FileJobControl control = Control();
-        m_result = SaveTextToFile(
-            m_path,
-            [this, &control](std::ostream& out) {
-                switch (m_format) {
-                case ExportFormat::Svg:
-                    return WriteSvg(out, m_points, control);
-                case ExportFormat::Dxf:
-                    return WriteDxf(out, m_points, control);
-                case ExportFormat::Png:
-                    break;
-                }
-                QByteArray encoded;
-                QBuffer buffer(&encoded);
-                buffer.open(QIODevice::WriteOnly);
-                QImageWriter writer(&buffer, "png");
-                if (!writer.write(m_picture))
-                    return false;
-                out.write(encoded.constData(), encoded.size());
-                if (control.points != nullptr)
-                    *control.points = static_cast<std::int64_t>(m_points.size());
-                return static_cast<bool>(out);
-            },
-            control);
-    });
-}
-
-FigureExporter::~FigureExporter()
-{
-    Finish();
-}
-
-void FigureExporter::EndLease()
-{
-    Cancel();
-    WaitForEnd();
+    return [format, picture](std::span<const Point> points, const FileJobControl& control) -> TextWriter {
+        switch (format) {
+        case ExportFormat::Svg:
+            return [points, &control](std::ostream& out) { return WriteSvg(out, points, control); };
+        case ExportFormat::Dxf:
+            return [points, &control](std::ostream& out) { return WriteDxf(out, points, control); };
+        case ExportFormat::Png:
+            break;
+        }
+        return [points, &picture, &control](std::ostream& out) {
+            QByteArray encoded;
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            if (!QImageWriter(&buffer, "png").write(picture))
+                return false;
+            out.write(encoded.constData(), encoded.size());
+            if (control.points != nullptr)
+                *control.points = static_cast<std::int64_t>(points.size());
+            return static_cast<bool>(out);
+        };
+    };
 }
 
 } // namespace kav

@@ -7,17 +7,25 @@
 
 #include <QImage>
 
+#include <functional>
+
 namespace kav {
 
-// Saves points to a file on a thread of its own, so that neither a large
-// figure nor a slow disk or pipe holds up the window. It reads the points
-// in place, under a lease on them: a change that would disturb them
-// cancels the save and waits for its end.
+// Writes the points to a file on a thread of its own, so that neither a
+// large figure nor a slow disk or pipe holds up the window: Save in a
+// coordinate format, and the exports. The file is replaced atomically, as
+// SaveTextToFile does. It reads the points in place, under a lease on
+// them: a change that would disturb them cancels the write and waits for
+// its end.
 class PointSaver final : public FileWorker, public PointReader {
 public:
+    // The file's text, made on the job's thread with the job's control.
+    using Text = std::function<TextWriter(std::span<const Point> points, const FileJobControl& control)>;
+
     // Starts at once.
+    PointSaver(QByteArray path, std::span<const Point> points, Text text);
     PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format);
-    // Cancels a save still running and waits for its thread.
+    // Cancels a write still running and waits for its thread.
     ~PointSaver() override;
 
     // Once it has ended: Cancelled() when a cancel came in time to keep the
@@ -30,29 +38,11 @@ public:
 private:
     QByteArray m_path;
     std::span<const Point> m_points;
-    SaveFormat m_format;
+    Text m_text;
     FileResult m_result;
 };
 
-// Exports the figure as SVG, DXF or PNG, as PointSaver saves it: on a
-// thread, atomically, under a lease on the points. A PNG is `picture`
-// encoded there.
-class FigureExporter final : public FileWorker, public PointReader {
-public:
-    FigureExporter(QByteArray path, std::span<const Point> points, ExportFormat format, QImage picture = {});
-    ~FigureExporter() override;
-
-    FileResult Result() const { return m_result; }
-
-    std::span<const Point> Leased() const override { return Running() ? m_points : std::span<const Point>(); }
-    void EndLease() override;
-
-private:
-    QByteArray m_path;
-    std::span<const Point> m_points;
-    ExportFormat m_format;
-    QImage m_picture;
-    FileResult m_result;
-};
+// An export's text: SVG and DXF from the points, PNG the `picture` encoded.
+PointSaver::Text ExportText(ExportFormat format, QImage picture = {});
 
 } // namespace kav

@@ -346,7 +346,7 @@ private Q_SLOTS:
         const FileHandle reader(::open(Path("fifo").constData(), O_RDONLY | O_NONBLOCK));
         QVERIFY(reader.IsOpen());
         const std::vector<Point> points(100000, Point{1234, 5678}); // far more than the pipe holds
-        PointSaver saver(Path("fifo"), points, {});
+        PointSaver saver(Path("fifo"), points, kav::SaveFormat{});
         QVERIFY(!Ended(saver, 300));
         QVERIFY(saver.DoneBytes() > 0);
         saver.Cancel();
