@@ -83,33 +83,39 @@ CFileCommands::~CFileCommands()
     m_underlay.reset();
 }
 
-void CFileCommands::OnPointsSave()
+// A write of the points may begin: no other command runs, and there are
+// points, or the user is told that there are none.
+CommandGate::Scope CFileCommands::BeginWrite()
 {
     CommandGate::Scope scope = m_gate.Begin();
+    if (scope && !m_document.Store().HasPoints()) {
+        m_prompts.Tell(&m_view, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
+        return {};
+    }
+    return scope;
+}
+
+void CFileCommands::OnPointsSave()
+{
+    CommandGate::Scope scope = BeginWrite();
     if (!scope)
         return;
-    if (!m_document.Store().HasPoints()) {
-        m_prompts.Tell(&m_view, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
-        return;
-    }
     const std::optional<SaveFormat> format = m_prompts.AskSaveFormat(&m_view);
     if (!format)
         return;
     const QString path = m_prompts.AskSavePath(&m_view);
     if (path.isEmpty())
         return;
-    StartSave(std::move(scope), path, [&](std::span<const Point> points) {
-        return std::make_unique<PointSaver>(QFile::encodeName(path), points, *format);
-    });
+    StartSave(std::move(scope), path, SavedText(*format));
 }
 
 // The points are written where they are, under the saver's lease: a change
 // that would disturb them stops it first.
-void CFileCommands::StartSave(CommandGate::Scope scope, const QString& path,
-                              const std::function<std::unique_ptr<PointSaver>(std::span<const Point>)>& make)
+void CFileCommands::StartSave(CommandGate::Scope scope, const QString& path, PointSaver::Text text)
 {
     const std::span<const Point> points = m_document.Points();
-    m_save.reset(new RunningSave{std::move(scope), make(points), path});
+    m_save.reset(new RunningSave{std::move(scope),
+                                 std::make_unique<PointSaver>(QFile::encodeName(path), points, std::move(text)), path});
     PointSaver& saver = *m_save->saver;
     m_document.AddReader(&saver);
     connect(&saver, &FileWorker::Finished, this, &CFileCommands::OnSaveEnded);
@@ -130,21 +136,15 @@ void CFileCommands::OnSaveEnded()
 
 void CFileCommands::OnExport()
 {
-    CommandGate::Scope scope = m_gate.Begin();
+    CommandGate::Scope scope = BeginWrite();
     if (!scope)
         return;
-    if (!m_document.Store().HasPoints()) {
-        m_prompts.Tell(&m_view, ui::kNoPointsText, ui::kNoPointsCaption, CUserPrompts::Icon::None);
-        return;
-    }
     const std::optional<ExportTarget> chosen = m_prompts.AskExportPath(&m_view);
     if (!chosen)
         return;
     const ExportTarget target = ResolveExport(chosen->path, chosen->format);
     const QImage picture = target.format == ExportFormat::Png && m_shownPicture ? m_shownPicture() : QImage();
-    StartSave(std::move(scope), target.path, [&](std::span<const Point> points) {
-        return std::make_unique<PointSaver>(QFile::encodeName(target.path), points, ExportText(target.format, picture));
-    });
+    StartSave(std::move(scope), target.path, ExportText(target.format, picture));
 }
 
 void CFileCommands::OnLoadUnderlay()

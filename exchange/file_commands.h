@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/point_saver.h"
 #include "view/command_gate.h"
 #include "view/point_store.h"
 
@@ -17,7 +18,6 @@ namespace kav {
 
 class CUserPrompts;
 class PointDocument;
-class PointSaver;
 class Underlay;
 
 // The commands that move points between the figure and files: Save, Open,
@@ -63,10 +63,9 @@ private:
     // Asks, and starts the load, which ends in OnLoadEnded.
     void OpenPoints(const QByteArray& path, CommandGate::Scope scope);
     void OnLoadEnded();
-    // Starts the write that `make` makes of the points, which ends in
-    // OnSaveEnded.
-    void StartSave(CommandGate::Scope scope, const QString& path,
-                   const std::function<std::unique_ptr<PointSaver>(std::span<const Point>)>& make);
+    CommandGate::Scope BeginWrite();
+    // Starts writing `text` of the points to `path`; it ends in OnSaveEnded.
+    void StartSave(CommandGate::Scope scope, const QString& path, PointSaver::Text text);
     void OnSaveEnded();
     void OnUnderlayEnded();
     // Starts the first Open that waits, once nothing runs.

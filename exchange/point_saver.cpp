@@ -17,10 +17,15 @@ PointSaver::PointSaver(QByteArray path, std::span<const Point> points, Text text
 }
 
 PointSaver::PointSaver(QByteArray path, std::span<const Point> points, const SaveFormat& format)
-    : PointSaver(std::move(path), points, [format](std::span<const Point> all, const FileJobControl& control) {
-        return PointsText(all, format, control);
-    })
+    : PointSaver(std::move(path), points, SavedText(format))
 {
+}
+
+PointSaver::Text SavedText(const SaveFormat& format)
+{
+    return [format](std::span<const Point> points, const FileJobControl& control) {
+        return PointsText(points, format, control);
+    };
 }
 
 PointSaver::~PointSaver()

@@ -42,6 +42,9 @@ private:
     FileResult m_result;
 };
 
+// The points' text in a coordinate format: what Save writes.
+PointSaver::Text SavedText(const SaveFormat& format);
+
 // An export's text: SVG and DXF from the points, PNG the `picture` encoded.
 PointSaver::Text ExportText(ExportFormat format, QImage picture = {});
 
