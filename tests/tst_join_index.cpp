@@ -9,9 +9,11 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using kav::JoinIndex;
+using kav::NearBox;
 using kav::Point;
 using kav::PointStore;
 
@@ -110,7 +112,7 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
     JoinIndex index;
     kav::JoinIndexWorker worker(index);
     std::atomic<bool> done = false;
-    worker.Start(points, [&] { done = true; });
+    worker.Start(points, {}, [&] { done = true; });
     int clicks = 0;
     while (!done || clicks < 50) {
         const Point click = at();
@@ -119,11 +121,30 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
     }
     worker.Stop();
     EXPECT_TRUE(index.Complete(points));
+    const auto walked = [&] {
+        NearBox box{points[0].x, points[0].x, points[0].y, points[0].y};
+        for (Point p : points)
+            box = {std::min<std::int64_t>(box.minX, p.x), std::max<std::int64_t>(box.maxX, p.x),
+                   std::min<std::int64_t>(box.minY, p.y), std::max<std::int64_t>(box.maxY, p.y)};
+        return box;
+    }();
+    const auto extent = index.Extent(points, 0);
+    ASSERT_TRUE(extent);
+    EXPECT_EQ(std::tie(extent->minX, extent->maxX, extent->minY, extent->maxY),
+              std::tie(walked.minX, walked.maxX, walked.minY, walked.maxY));
 
     JoinIndex partial;
     kav::JoinIndexWorker stopped(partial);
-    stopped.Start(points, {});
+    stopped.Start(points, {}, {});
     stopped.Stop();
+    // Stopped before its bounds were done, it reads the rest only when allowed to.
+    const std::size_t whole = points.size() / JoinIndex::kBlock * JoinIndex::kBlock;
+    if (partial.Bounded() < whole)
+        EXPECT_FALSE(partial.Extent(points, whole - partial.Bounded() - 1));
+    const auto read = partial.Extent(points, points.size());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::tie(read->minX, read->maxX, read->minY, read->maxY),
+              std::tie(walked.minX, walked.maxX, walked.minY, walked.maxY));
     for (int i = 0; i < 50; ++i) {
         const Point click = at();
         ASSERT_EQ(partial.Find(points, click), kav::FindNearIndex(points, click)) << "stopped, click " << i;

@@ -143,6 +143,27 @@ std::ptrdiff_t JoinIndex::Walk(std::span<const Point> points, std::size_t first,
     return -1;
 }
 
+std::optional<NearBox> JoinIndex::Extent(std::span<const Point> points, std::size_t maxWalk) const
+{
+    if (points.empty())
+        return std::nullopt;
+    const std::lock_guard lock(m_swap); // BoundMore resizes the bounds under it
+    const std::size_t bounded = std::min(Bounded(), points.size());
+    if (points.size() / kBlock * kBlock - bounded > maxWalk) // the last part block is always walked
+        return std::nullopt;
+    NearBox box{points.back().x, points.back().x, points.back().y, points.back().y};
+    const auto take = [&box](std::int64_t minX, std::int64_t maxX, std::int64_t minY, std::int64_t maxY) {
+        box = {std::min(box.minX, minX), std::max(box.maxX, maxX), std::min(box.minY, minY), std::max(box.maxY, maxY)};
+    };
+    for (std::size_t block = 0; block < bounded / kBlock; ++block) {
+        const Bounds& b = m_bounds[block];
+        take(b.minX, b.maxX, b.minY, b.maxY);
+    }
+    for (const Point& p : points.subspan(bounded))
+        take(p.x, p.x, p.y, p.y);
+    return box;
+}
+
 void JoinIndex::ForSegmentsIn(std::span<const Point> points, std::size_t from, std::size_t to, const NearBox& box,
                               const std::function<void(std::size_t, std::size_t)>& draw) const
 {
@@ -338,14 +359,16 @@ constexpr std::size_t kWorkerStep = std::size_t{1} << 15;
 
 } // namespace
 
-void JoinIndexWorker::Start(std::span<const Point> points, std::function<void()> done)
+void JoinIndexWorker::Start(std::span<const Point> points, std::function<void()> bounded, std::function<void()> done)
 {
     Stop();
     m_stop.store(false);
     m_points = points;
-    m_thread = std::thread([this, &index = m_index, points, done = std::move(done)] {
+    m_thread = std::thread([this, &index = m_index, points, bounded = std::move(bounded), done = std::move(done)] {
         if (!index.BoundMore(points, &m_stop))
             return;
+        if (bounded)
+            bounded();
         while (!m_stop.load(std::memory_order_relaxed)) {
             if (index.IndexMore(points, kWorkerStep, &m_stop)) {
                 if (done)

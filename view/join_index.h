@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -60,6 +61,11 @@ public:
     // table fills. False when `stop` was raised first.
     bool BoundMore(std::span<const Point> points, const std::atomic<bool>* stop = nullptr);
     std::size_t Bounded() const { return m_bounded.load(std::memory_order_acquire) * kBlock; }
+    // The smallest box that holds every point, from the blocks' bounds and
+    // a walk of the points after them; none when the whole blocks not
+    // bounded yet hold more than `maxWalk` points, so that a large figure
+    // is never read whole here.
+    std::optional<NearBox> Extent(std::span<const Point> points, std::size_t maxWalk) const;
 
     // Calls draw(first, end) for the runs of segments in [from, to) (the
     // segment i ends at points[i]) that may cross `box`, leaving out every
@@ -127,9 +133,10 @@ public:
     JoinIndexWorker(const JoinIndexWorker&) = delete;
     JoinIndexWorker& operator=(const JoinIndexWorker&) = delete;
 
-    // Indexes `points`, and then calls `done` on its thread. Points
-    // appended after them may be written meanwhile.
-    void Start(std::span<const Point> points, std::function<void()> done);
+    // Indexes `points`, and then calls `done` on its thread; `bounded`
+    // comes first, once every block has its bounds. Points appended after
+    // them may be written meanwhile.
+    void Start(std::span<const Point> points, std::function<void()> bounded, std::function<void()> done);
     // Ends the filling within a step and waits for the thread; what was
     // filled stays.
     void Stop();

@@ -275,10 +275,8 @@ void CKavView::OnZoomOut()
 
 void CKavView::OnFitToWindow()
 {
-    if (!m_document.Store().HasPoints())
-        return;
-    SetMapping(FitMapping());
-    TellZoom(ui::kZoomText);
+    if (m_document.Store().HasPoints())
+        FitWhenBounded(Fitting::Always);
 }
 
 void CKavView::OnActualSize()
@@ -288,19 +286,6 @@ void CKavView::OnActualSize()
 }
 
 namespace {
-
-// The smallest box that holds every point; one pass.
-NearBox BoundsOf(std::span<const Point> points)
-{
-    std::int32_t minX = points[0].x, maxX = minX, minY = points[0].y, maxY = minY;
-    for (const Point& p : points) {
-        minX = std::min(minX, p.x);
-        maxX = std::max(maxX, p.x);
-        minY = std::min(minY, p.y);
-        maxY = std::max(maxY, p.y);
-    }
-    return {minX, maxX, minY, maxY};
-}
 
 // Whether `box` lies wholly in a view of `size` through `mapping`: the
 // mapping keeps the order, so its corners decide.
@@ -325,22 +310,35 @@ ViewMapping Fit(const NearBox& box, QSize size, int maxZoom)
 
 } // namespace
 
-ViewMapping CKavView::FitMapping(int maxZoom) const
-{
-    const auto points = m_document.Points();
-    return points.empty() ? m_mapping : Fit(BoundsOf(points), size(), maxZoom);
-}
-
 void CKavView::FitIfOutside()
 {
-    const auto points = m_document.Points();
-    if (points.empty())
+    FitWhenBounded(Fitting::IfOutside);
+}
+
+void CKavView::FitWhenBounded(Fitting fitting)
+{
+    m_fitting = std::max(m_fitting, fitting);
+    if (m_fitting == Fitting::None)
         return;
-    const NearBox bounds = BoundsOf(points);
-    if (InView(m_mapping, bounds, size()))
-        return; // wholly in view as it is: nothing moves
-    SetMapping(Fit(bounds, size(), m_mapping.zoom));
-    TellZoom(ui::kFittedText);
+    const auto points = m_document.Points();
+    if (points.empty()) {
+        m_fitting = Fitting::None;
+        return;
+    }
+    std::optional<NearBox> bounds = m_joinIndex.Extent(points, kIndexOnWorker);
+    if (!bounds) {
+        if (IndexOnWorker())
+            return; // its bounds, or the idle after it, call this again
+        bounds = m_joinIndex.Extent(points, points.size()); // indexed bit by bit, never bounded
+    }
+    fitting = std::exchange(m_fitting, Fitting::None);
+    if (fitting == Fitting::Always) {
+        SetMapping(Fit(*bounds, size(), ViewMapping::kMaxZoom));
+        TellZoom(ui::kZoomText);
+    } else if (!InView(m_mapping, *bounds, size())) { // wholly in view as it is: nothing moves
+        SetMapping(Fit(*bounds, size(), m_mapping.zoom));
+        TellZoom(ui::kFittedText);
+    }
 }
 
 void CKavView::mouseMoveEvent(QMouseEvent* event)
@@ -599,6 +597,8 @@ QImage CKavView::MovedPicture(double scale) const
 
 void CKavView::OnIdle()
 {
+    if (m_fitting != Fitting::None)
+        FitWhenBounded(Fitting::None);
     const bool onWorker = IndexOnWorker();
     if (m_drawing && isVisible()) {
         m_idle.stop(); // the paint starts it again while there is more
@@ -625,7 +625,10 @@ bool CKavView::IndexOnWorker()
     const auto points = m_document.Points();
     if (points.size() < m_joinIndex.Indexed() + kIndexOnWorker)
         return false;
-    m_indexWorker.Start(points, [this] {
+    m_indexWorker.Start(
+        points,
+        [this] { QMetaObject::invokeMethod(this, [this] { FitWhenBounded(Fitting::None); }, Qt::QueuedConnection); },
+        [this] {
         QMetaObject::invokeMethod(
             this,
             [this] {

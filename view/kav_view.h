@@ -85,9 +85,6 @@ public:
     void ZoomAt(QPoint at, int steps);
     // Moves the figure by `pixels`, as a hand would.
     void PanBy(QPoint pixels);
-    // The largest mapping at which every point is in view, the figure in
-    // the middle; never larger than `maxZoom`.
-    ViewMapping FitMapping(int maxZoom = ViewMapping::kMaxZoom) const;
     // The zoom actions, for the window's menu and keys: in, out, fit, 1:1.
     QList<QAction*> ZoomActions() const;
     // More entries for the context menu, after the zoom's.
@@ -147,6 +144,11 @@ private:
     // After an Open or a recovery: fits a figure that does not lie wholly
     // in view, zooming out only.
     void FitIfOutside();
+    // Fits, as F or FitIfOutside asks, once the figure's bounds are known:
+    // at once for a small figure, else when the index worker has bounded
+    // every block, so that the UI thread never reads a large figure whole.
+    enum class Fitting { None, IfOutside, Always };
+    void FitWhenBounded(Fitting fitting);
 
     PointDocument m_document; // goes last: the others observe it
     CUserPrompts& m_prompts;
@@ -168,6 +170,7 @@ private:
     ViewMapping m_provisionalMapping;
     QImage m_moved; // m_provisional as m_movedMapping shows it
     ViewMapping m_movedMapping;
+    Fitting m_fitting = Fitting::None; // a fit that waits for the bounds
     QPoint m_panRest; // pixels of a pan zoomed in, short of a whole unit
     std::optional<QPoint> m_handAt; // where the middle button drags from
     QAction* m_zoomIn;
