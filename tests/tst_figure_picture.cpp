@@ -181,11 +181,10 @@ TEST(RemoveLastFallback, PartsNotYetDrawnAndStalePicturesNeedNoPixels)
     EXPECT_EQ(Shown(picture), Redrawn(points, 32, 32, 1.0));
 }
 
-// A pixel visited more often than a count holds: the Undo that meets it
-// starts the picture over, and the redraw is right again.
-TEST(RemoveLastFallback, ASaturatedCountRestartsThePicture)
+// A pixel drawn by 70000 segments, then one across them: every Undo takes
+// back exactly its own pixels, with no redraw.
+TEST(RemoveLastMany, APixelDrawnByManySegmentsStaysUntilTheFirstGoes)
 {
-    // 70000 lines along y = 5, then one across them.
     std::vector<Point> points;
     for (int i = 0; i < 35000; ++i)
         points.insert(points.end(), {Point{0, 5}, Point{30, 5}});
@@ -193,36 +192,13 @@ TEST(RemoveLastFallback, ASaturatedCountRestartsThePicture)
     FigurePicture picture;
     picture.Resize(32, 16, 1.0);
     ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
-    EXPECT_FALSE(picture.RemoveLast(points));
-    points.pop_back();
-    EXPECT_FALSE(picture.Shows(points.size()));
-    ASSERT_TRUE(picture.Update(points, FigurePicture::Clock::time_point::max()));
-    EXPECT_EQ(Shown(picture), Redrawn(points, 32, 16, 1.0));
-}
-
-// Counts are exact up to the last value below saturation.
-TEST(Coverage, CountsHoldUpToSaturationAndNoFurther)
-{
-    struct Case {
-        int visits;
-        bool exact;
-    };
-    for (const Case c : {Case{1, true}, Case{kav::Rasterizer::kSaturated - 1, true},
-                         Case{kav::Rasterizer::kSaturated, false}, Case{100000, false}}) {
-        std::uint32_t pixel = FigurePicture::kBackground;
-        std::uint16_t count = 0;
-        const kav::Rasterizer raster({&pixel, 1, 1, 1});
-        for (int i = 0; i < c.visits; ++i)
-            raster.CoverPixel({0, 0}, &count, FigurePicture::kInk);
-        bool exact = true;
-        for (int i = 0; i < c.visits; ++i) {
-            exact = raster.UncoverPixel({0, 0}, &count, FigurePicture::kBackground) && exact;
-            if (i + 1 < c.visits) {
-                ASSERT_EQ(pixel, FigurePicture::kInk) << c.visits << " visits, " << i + 1 << " taken back";
-            }
+    for (const std::size_t keep : {points.size() - 1, std::size_t{3}, std::size_t{1}}) {
+        while (points.size() > keep) {
+            ASSERT_TRUE(picture.RemoveLast(points));
+            points.pop_back();
         }
-        EXPECT_EQ(exact, c.exact) << c.visits;
-        EXPECT_EQ(pixel, c.exact ? FigurePicture::kBackground : FigurePicture::kInk) << c.visits;
+        ASSERT_TRUE(picture.Shows(points.size()));
+        EXPECT_EQ(Shown(picture), Redrawn(points, 32, 16, 1.0)) << keep << " points left";
     }
 }
 

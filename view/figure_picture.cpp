@@ -24,7 +24,7 @@ bool FigurePicture::Resize(int width, int height, double scale, const ViewMappin
     m_mapping = mapping;
     const std::size_t size = static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height);
     m_pixels.assign(size, kBackground);
-    m_counts.assign(size, 0);
+    m_firsts.assign(size, Rasterizer::kUncovered);
     m_raster.emplace(Pixels(), scale, mapping);
     m_drawn = 0;
     m_stale = false;
@@ -46,17 +46,17 @@ bool FigurePicture::Update(std::span<const Point> points, Clock::time_point dead
         Resize(0, 0, 1.0);
     if (m_stale || points.size() < m_drawn) {
         std::fill(m_pixels.begin(), m_pixels.end(), kBackground);
-        std::fill(m_counts.begin(), m_counts.end(), std::uint16_t{0});
+        std::fill(m_firsts.begin(), m_firsts.end(), Rasterizer::kUncovered);
         m_drawn = 0;
         m_stale = false;
     }
     if (m_drawn == 0 && !points.empty()) {
-        m_raster->CoverPixel(points[0], m_counts.data(), kInk);
+        m_raster->CoverPixel(points[0], m_firsts.data(), kInk);
         m_drawn = 1;
     }
     const NearBox box = FigureBox();
     const auto draw = [&](std::size_t from, std::size_t to) {
-        m_raster->CoverSegments(points, from, to, m_counts.data(), kInk);
+        m_raster->CoverSegments(points, from, to, m_firsts.data(), kInk);
     };
     while (m_drawn < points.size()) {
         const std::size_t to = std::min(points.size(), m_drawn + kSlice);
@@ -80,12 +80,12 @@ bool FigurePicture::RemoveLast(std::span<const Point> before)
     const std::size_t last = before.size() - 1;
     if (m_drawn <= last)
         return true; // not drawn yet
-    const bool exact = last == 0 ? m_raster->UncoverPixel(before[0], m_counts.data(), kBackground)
-                                 : m_raster->UncoverSegment(before, last, m_counts.data(), kBackground);
+    if (last == 0)
+        m_raster->UncoverPixel(before[0], m_firsts.data(), kBackground);
+    else
+        m_raster->UncoverSegment(before, last, m_firsts.data(), kBackground);
     m_drawn = last;
-    if (!exact)
-        Restart();
-    return exact;
+    return true;
 }
 
 FigurePicture::Marker::Marker(FigurePicture& picture, Point centre)

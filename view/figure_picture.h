@@ -17,9 +17,9 @@ class JoinIndex;
 // only shows it again, a new point adds only its own segment, and a redraw
 // too long for one paint goes on where it stopped. The end marker is not
 // part of it, since it moves with every point; it is put on top only while
-// the picture is shown. Each pixel keeps a count of the drawing's visits,
-// so that Undo takes back the last segment alone and leaves exactly the
-// pixels that a redraw would give.
+// the picture is shown. Each pixel keeps the earliest part that drew it, so
+// that Undo takes back the last segment alone and leaves exactly the pixels
+// that a redraw would give.
 class FigurePicture final : public PointObserver {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,8 +42,8 @@ public:
     // The figure units that the picture can show, with a unit to spare.
     NearBox FigureBox() const;
     // Takes back the last of `before` (the points before it goes). When it
-    // cannot (the picture is stale, or a count saturated on the way) it
-    // starts the picture over and returns false.
+    // cannot (the picture is stale) it starts the picture over and returns
+    // false.
     bool RemoveLast(std::span<const Point> before);
     bool Shows(std::size_t count) const { return !m_stale && m_drawn == count; }
 
@@ -77,7 +77,7 @@ public:
 
 private:
     std::vector<std::uint32_t> m_pixels;
-    std::vector<std::uint16_t> m_counts; // visits per pixel; ink while above 0
+    std::vector<std::uint32_t> m_firsts; // the earliest part that drew each pixel
     int m_width = 0;
     int m_height = 0;
     double m_scale = 1.0;

@@ -99,67 +99,68 @@ template <class Plot>
     LineInside(c, ToPixel(x0, c.width), ToPixel(y0, c.height), ToPixel(x1, c.width), ToPixel(y1, c.height), plot);
 }
 
-// The plots. Each takes one pixel by its index, or a short segment from
-// the table: `start`, then its eight offsets, of which the first `count`
-// are its pixels and the rest repeat the last one.
+// The plots. Part(i) comes before the pixels of the segment that ends at
+// points[i]. Each takes one pixel by its index, or a short segment from the
+// table: `start`, then its eight offsets, the last of its pixels repeated
+// to fill them.
 using ShortOffsets = std::array<std::ptrdiff_t, 8>;
 
 // Draws in one colour; the repeats are plain stores, cheaper than a loop.
 struct Paint {
     std::uint32_t* pixels;
     std::uint32_t colour;
+    void Part(std::size_t) const {}
     void operator()(std::ptrdiff_t i) const { pixels[i] = colour; }
-    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int) const
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets) const
     {
         for (const std::ptrdiff_t offset : offsets)
             pixels[start + offset] = colour;
     }
 };
 
-// Draws in ink and counts the visit, up to the saturated count, which stays.
+// Draws in ink the pixels that no earlier part drew, and marks them with
+// the part drawing. Most visits find a mark already, and so only read: a
+// count per visit would chain every store on the one before.
 struct Cover {
     std::uint32_t* pixels;
-    std::uint16_t* counts;
+    std::uint32_t* firsts;
     std::uint32_t ink;
-    std::array<std::uint16_t, 8> spare{}; // where the repeats count
-
-    static std::uint16_t Up(std::uint16_t n) { return static_cast<std::uint16_t>(n + (n != Rasterizer::kSaturated)); }
+    std::uint32_t part = 0;
+    void Part(std::size_t i) { part = static_cast<std::uint32_t>(i); }
     void operator()(std::ptrdiff_t i) const
     {
-        counts[i] = Up(counts[i]);
-        pixels[i] = ink;
-    }
-    // The repeats count in spare slots of their own: counting them on the
-    // last pixel would chain each increment on the one before. The first
-    // pixel is the end of what was drawn before, which covers it already.
-    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
-    {
-        for (int k = 1; k < 8; ++k) {
-            std::uint16_t* n = k < count ? counts + start + offsets[k] : &spare[k];
-            *n = Up(*n);
-            pixels[start + offsets[k]] = ink;
+        if (firsts[i] == Rasterizer::kUncovered) {
+            firsts[i] = part;
+            pixels[i] = ink;
         }
+    }
+    // The repeats find their mark set by the first visit. The first pixel
+    // is the end of what was drawn before, which covers it already.
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets) const
+    {
+        for (int k = 1; k < 8; ++k)
+            (*this)(start + offsets[k]);
     }
 };
 
-// Takes a visit back; the pixel is background again once none is left. A
-// saturated count lost the true one: it stays, and is reported.
+// Takes the newest part back: its own pixels are background again, and
+// those an earlier part drew too keep their ink.
 struct Uncover {
     std::uint32_t* pixels;
-    std::uint16_t* counts;
+    std::uint32_t* firsts;
     std::uint32_t background;
-    bool saturated = false;
-    void operator()(std::ptrdiff_t i)
+    std::uint32_t part = 0;
+    void Part(std::size_t i) { part = static_cast<std::uint32_t>(i); }
+    void operator()(std::ptrdiff_t i) const
     {
-        std::uint16_t& n = counts[i];
-        if (n == Rasterizer::kSaturated)
-            saturated = true;
-        else if (n > 0 && --n == 0)
+        if (firsts[i] == part) {
+            firsts[i] = Rasterizer::kUncovered;
             pixels[i] = background;
+        }
     }
-    void Short(std::ptrdiff_t start, const ShortOffsets& offsets, int count)
+    void Short(std::ptrdiff_t start, const ShortOffsets& offsets) const
     {
-        for (int k = 1; k < count; ++k)
+        for (int k = 1; k < 8; ++k)
             (*this)(start + offsets[k]);
     }
 };
@@ -217,7 +218,6 @@ Rasterizer::Rasterizer(const Canvas& canvas, double scale, const ViewMapping& ma
             auto& entry = m_short[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)];
             int n = 0;
             WalkLine(dx, dy, canvas.stride, [&](std::ptrdiff_t offset) { entry[n++] = offset; });
-            m_shortCount[static_cast<std::size_t>((dy + kReach) * kSide + dx + kReach)] = static_cast<std::uint8_t>(n);
             for (; n < 8; ++n)
                 entry[n] = entry[n - 1];
         }
@@ -290,17 +290,18 @@ void Rasterizer::PlotMapped(std::span<const Point> points, std::size_t from, std
     Device a = map(points[from - 1]);
     bool aInside = Inside(c, a.x, a.y);
     for (std::size_t i = from; i < to; ++i) {
+        plot.Part(i);
         const Device b = map(points[i]);
         const bool bInside = Inside(c, b.x, b.y);
         // Offsets into the table, wrapping harmlessly for far-apart points.
         const std::uint64_t column = static_cast<std::uint64_t>(b.x) - static_cast<std::uint64_t>(a.x) + kReach;
         const std::uint64_t row = static_cast<std::uint64_t>(b.y) - static_cast<std::uint64_t>(a.y) + kReach;
         if (aInside && bInside && column < kSide && row < kSide) [[likely]] {
-            // Both ends on one pixel, which the segment before has drawn:
-            // zoomed out, that is most segments.
+            // Both ends on one pixel, which the segment before has drawn,
+            // plots that pixel again: cheaper than a branch that zoomed out
+            // would go either way.
             const auto entry = static_cast<unsigned>(row * kSide + column);
-            if (entry != kSide * kReach + kReach)
-                plot.Short(a.y * c.stride + a.x, shortSegments[entry], m_shortCount[entry]);
+            plot.Short(a.y * c.stride + a.x, shortSegments[entry]);
         } else if (aInside && bInside) {
             LineInside(c, static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y),
                        plot);
@@ -324,32 +325,30 @@ void Rasterizer::Segments(std::span<const Point> points, std::size_t from, std::
     PlotSegments(points, from, to, paint);
 }
 
-void Rasterizer::CoverPixel(Point p, std::uint16_t* counts, std::uint32_t ink) const
+void Rasterizer::CoverPixel(Point p, std::uint32_t* firsts, std::uint32_t ink) const
 {
-    Cover cover{m_canvas.pixels, counts, ink};
+    Cover cover{m_canvas.pixels, firsts, ink};
     PlotPixel(p, cover);
 }
 
-void Rasterizer::CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint16_t* counts,
+void Rasterizer::CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t* firsts,
                                std::uint32_t ink) const
 {
-    Cover cover{m_canvas.pixels, counts, ink};
+    Cover cover{m_canvas.pixels, firsts, ink};
     PlotSegments(points, from, to, cover);
 }
 
-bool Rasterizer::UncoverPixel(Point p, std::uint16_t* counts, std::uint32_t background) const
+void Rasterizer::UncoverPixel(Point p, std::uint32_t* firsts, std::uint32_t background) const
 {
-    Uncover uncover{m_canvas.pixels, counts, background};
+    Uncover uncover{m_canvas.pixels, firsts, background};
     PlotPixel(p, uncover);
-    return !uncover.saturated;
 }
 
-bool Rasterizer::UncoverSegment(std::span<const Point> points, std::size_t i, std::uint16_t* counts,
+void Rasterizer::UncoverSegment(std::span<const Point> points, std::size_t i, std::uint32_t* firsts,
                                 std::uint32_t background) const
 {
-    Uncover uncover{m_canvas.pixels, counts, background};
+    Uncover uncover{m_canvas.pixels, firsts, background};
     PlotSegments(points, i, i + 1, uncover);
-    return !uncover.saturated;
 }
 
 Rasterizer::Box Rasterizer::MarkerBox(Point centre) const

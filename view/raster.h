@@ -37,19 +37,20 @@ public:
     // from the point before it, whose pixel the segment before it (or the
     // first point's Pixel) has drawn already.
     void Segments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t colour) const;
-    // Coverage: Pixel and Segments in `ink` that also count each visit of a
-    // pixel in `counts` (one per canvas pixel, at the canvas's stride), so
-    // that the Uncover calls can take a part back exactly, walking the same
-    // pixels. A count that reaches kSaturated stays there.
-    static constexpr std::uint16_t kSaturated = 0xFFFF;
-    void CoverPixel(Point p, std::uint16_t* counts, std::uint32_t ink) const;
-    void CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint16_t* counts,
+    // Coverage: Pixel and Segments in `ink` that also keep, per pixel (one
+    // entry per canvas pixel, at the canvas's stride), the earliest part
+    // that drew it: the pixel is 0, the segment ending at points[i] is i,
+    // and kUncovered marks a pixel none drew. The Uncover calls take the
+    // newest part back exactly, walking the same pixels: a pixel whose
+    // earliest part it was gets `background`, and any other keeps its ink
+    // for the earlier part that drew it too. Undo takes the newest part
+    // only, so that is every pixel a redraw would leave.
+    static constexpr std::uint32_t kUncovered = 0xFFFFFFFF;
+    void CoverPixel(Point p, std::uint32_t* firsts, std::uint32_t ink) const;
+    void CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t* firsts,
                        std::uint32_t ink) const;
-    // Take back CoverPixel(p) or the segment that ends at points[i]; a pixel
-    // left with no visit gets `background`. False when a saturated count was
-    // met: its pixel may have been left ink wrongly.
-    bool UncoverPixel(Point p, std::uint16_t* counts, std::uint32_t background) const;
-    bool UncoverSegment(std::span<const Point> points, std::size_t i, std::uint16_t* counts,
+    void UncoverPixel(Point p, std::uint32_t* firsts, std::uint32_t background) const;
+    void UncoverSegment(std::span<const Point> points, std::size_t i, std::uint32_t* firsts,
                         std::uint32_t background) const;
 
     // The marker of the newest point: the circle in the box (x-4, y-4) to
@@ -85,7 +86,6 @@ private:
     static constexpr int kReach = 7;
     static constexpr int kSide = 2 * kReach + 1;
     std::array<std::array<std::ptrdiff_t, 8>, kSide * kSide> m_short;
-    std::array<std::uint8_t, kSide * kSide> m_shortCount; // the pixels of each, before the padding
 
     Canvas m_canvas;
     double m_scale; // device pixels per figure unit
