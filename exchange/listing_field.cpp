@@ -70,11 +70,8 @@ void CListingField::SetListing(std::span<const Point> points, Point centre)
     m_index = std::make_unique<ListingIndex>(points, centre.x, centre.y);
     m_indexer = std::thread([index = m_index.get(), stop = &m_stopIndex] { index->Build(stop); });
     m_indexPoll->start();
-    m_edited = false;
-    m_pieces.clear();
-    m_typed.clear();
+    m_text.Reset(m_index.get());
     m_caret = m_anchor = m_goalColumn = 0;
-    m_columns = ColumnsThatFit();
     Relayout();
     verticalScrollBar()->setValue(0);
 }
@@ -97,180 +94,34 @@ void CListingField::OnIndexPoll()
     viewport()->update();
 }
 
-std::uint64_t CListingField::Size() const
-{
-    return m_edited ? m_size : m_index->Size();
-}
-
-std::optional<std::size_t> CListingField::Read(std::uint64_t from, char16_t* out, std::size_t room) const
-{
-    if (!m_edited)
-        return m_index->Read(from, out, room);
-    if (from >= m_size)
-        return 0;
-    std::size_t written = 0;
-    auto piece = std::upper_bound(m_pieceStarts.begin(), m_pieceStarts.end(), from) - m_pieceStarts.begin() - 1;
-    for (auto i = static_cast<std::size_t>(std::max<std::ptrdiff_t>(piece, 0)); i < m_pieces.size() && written < room;
-         ++i) {
-        const Piece& p = m_pieces[i];
-        const std::uint64_t skip = from + written - m_pieceStarts[i];
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(p.length - skip, room - written));
-        if (p.typed)
-            std::copy_n(m_typed.data() + p.from + skip, take, out + written);
-        else
-            m_index->Read(p.from + skip, out + written, take);
-        written += take;
-    }
-    return written;
-}
-
 QString CListingField::Text(std::uint64_t from, std::uint64_t to) const
 {
-    QString text(static_cast<qsizetype>(to - from), Qt::Uninitialized);
-    const std::size_t read = Read(from, reinterpret_cast<char16_t*>(text.data()), text.size()).value_or(0);
-    text.truncate(static_cast<qsizetype>(read));
-    return text;
+    const std::u16string text = m_text.Text(from, to);
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
-// Puts `text` in place of the selection, and the caret after it.
 void CListingField::Replace(std::u16string_view text)
 {
     WaitForIndex();
-    if (!m_edited) {
-        m_size = m_index->Size();
-        if (m_size > 0)
-            m_pieces.push_back({0, m_size, false});
-        m_edited = true;
-    }
     const std::uint64_t from = SelectionStart();
-    const std::uint64_t to = SelectionEnd();
-    std::vector<Piece> pieces;
-    bool inserted = false;
-    auto insert = [&] {
-        inserted = true;
-        if (text.empty())
-            return;
-        // Typing on from the last typed character extends its piece.
-        if (!pieces.empty() && pieces.back().typed && pieces.back().from + pieces.back().length == m_typed.size())
-            pieces.back().length += text.size();
-        else
-            pieces.push_back({m_typed.size(), text.size(), true});
-        m_typed.append(text);
-    };
-    std::uint64_t at = 0;
-    for (const Piece& p : m_pieces) {
-        const std::uint64_t end = at + p.length;
-        if (end <= from) {
-            pieces.push_back(p);
-        } else if (at >= to) {
-            if (!inserted)
-                insert();
-            pieces.push_back(p);
-        } else {
-            if (at < from)
-                pieces.push_back({p.from, from - at, p.typed});
-            if (!inserted)
-                insert();
-            if (end > to)
-                pieces.push_back({p.from + (to - at), end - to, p.typed});
-        }
-        at = end;
-    }
-    if (!inserted)
-        insert();
-    m_pieces = std::move(pieces);
-    m_size = m_size - (to - from) + text.size();
+    m_text.Replace(from, SelectionEnd(), text);
     m_caret = m_anchor = from + text.size();
     Relayout();
     MoveCaret(m_caret, false);
 }
 
-// The paragraphs, from the line breaks in what was typed.
 void CListingField::Relayout()
 {
-    m_pieceStarts.clear();
-    m_paragraphs.clear();
-    std::uint64_t at = 0;
-    std::uint64_t start = 0;
-    auto close = [&](std::uint64_t end) {
-        const std::int64_t line
-            = m_paragraphs.empty() ? 0 : m_paragraphs.back().firstLine + LinesOf(m_paragraphs.back());
-        m_paragraphs.push_back({start, end - start, line});
-    };
-    for (const Piece& p : m_pieces) {
-        m_pieceStarts.push_back(at);
-        for (std::uint64_t i = 0; p.typed && i < p.length; ++i) {
-            if (m_typed[p.from + i] == u'\n') {
-                close(at + i);
-                start = at + i + 1;
-            }
-        }
-        at += p.length;
-    }
-    close(m_edited ? at : 0);
+    m_text.SetColumns(ColumnsThatFit());
     UpdateScrollBar();
     viewport()->update();
-}
-
-std::int64_t CListingField::LinesOf(const Paragraph& paragraph) const
-{
-    return std::max<std::int64_t>(1, static_cast<std::int64_t>((paragraph.length + m_columns - 1) / m_columns));
-}
-
-// The last paragraph whose `field` is at most `key`. Before the first edit
-// the text is one paragraph, as long as the index says.
-template <class Key> CListingField::Paragraph CListingField::FindParagraph(Key key, Key Paragraph::*field) const
-{
-    if (!m_edited)
-        return {0, m_index->Size(), 0};
-    auto it = std::upper_bound(m_paragraphs.begin(), m_paragraphs.end(), key,
-                               [field](Key k, const Paragraph& p) { return k < p.*field; });
-    return *std::prev(it);
-}
-
-CListingField::Paragraph CListingField::ParagraphOfLine(std::int64_t line) const
-{
-    return FindParagraph(line, &Paragraph::firstLine);
-}
-
-CListingField::Paragraph CListingField::ParagraphAt(std::uint64_t offset) const
-{
-    return FindParagraph(offset, &Paragraph::start);
-}
-
-std::int64_t CListingField::LineCount() const
-{
-    const Paragraph last = m_edited ? m_paragraphs.back() : ParagraphOfLine(0);
-    return last.firstLine + LinesOf(last);
-}
-
-std::uint64_t CListingField::LineStart(std::int64_t line) const
-{
-    const Paragraph p = ParagraphOfLine(line);
-    return p.start + static_cast<std::uint64_t>(line - p.firstLine) * m_columns;
-}
-
-std::uint64_t CListingField::LineLength(std::int64_t line) const
-{
-    const Paragraph p = ParagraphOfLine(line);
-    const std::uint64_t start = LineStart(line);
-    return std::min<std::uint64_t>(m_columns, p.start + p.length - std::min(start, p.start + p.length));
-}
-
-// A caret at the end of a full line stands at the start of the next one,
-// except at the end of a paragraph.
-std::int64_t CListingField::LineOf(std::uint64_t offset) const
-{
-    const Paragraph p = ParagraphAt(offset);
-    const auto within = static_cast<std::int64_t>((offset - p.start) / m_columns);
-    return p.firstLine + std::min(within, LinesOf(p) - 1);
 }
 
 QString CListingField::LineText(std::int64_t line) const
 {
     WaitForIndex();
-    const std::uint64_t start = LineStart(line);
-    return Text(start, start + LineLength(line));
+    const std::uint64_t start = m_text.LineStart(line);
+    return Text(start, start + m_text.LineLength(line));
 }
 
 QString CListingField::toPlainText() const
@@ -368,7 +219,6 @@ void CListingField::UpdateScrollBar()
 void CListingField::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    m_columns = ColumnsThatFit();
     Relayout();
 }
 
@@ -388,12 +238,12 @@ void CListingField::paintEvent(QPaintEvent*)
     const std::int64_t lines = LineCount();
     const std::uint64_t selectionStart = SelectionStart();
     const std::uint64_t selectionEnd = SelectionEnd();
-    QString text(m_columns, Qt::Uninitialized);
+    QString text(m_text.Columns(), Qt::Uninitialized);
     for (int row = 0; kMargin + row * height < viewport()->height() && top + row < lines; ++row) {
         const std::int64_t line = top + row;
-        const std::uint64_t start = LineStart(line);
+        const std::uint64_t start = m_text.LineStart(line);
         const std::optional<std::size_t> read
-            = Read(start, reinterpret_cast<char16_t*>(text.data()), static_cast<std::size_t>(LineLength(line)));
+            = m_text.Read(start, reinterpret_cast<char16_t*>(text.data()), static_cast<std::size_t>(m_text.LineLength(line)));
         if (!read)
             continue; // the index is not there yet
         const int y = kMargin + row * height;
@@ -415,9 +265,9 @@ void CListingField::paintEvent(QPaintEvent*)
             painter.drawText(QPointF(x, y + metrics.ascent()), text.mid(from, count));
         }
     }
-    const std::int64_t caretLine = LineOf(m_caret);
+    const std::int64_t caretLine = m_text.LineOf(m_caret);
     if (hasFocus() && caretLine >= top && caretLine - top < RowsInView() + 1) {
-        const qreal x = kMargin + static_cast<qreal>(m_caret - LineStart(caretLine)) * advance;
+        const qreal x = kMargin + static_cast<qreal>(m_caret - m_text.LineStart(caretLine)) * advance;
         painter.fillRect(QRectF(x, kMargin + (caretLine - top) * height, 1, height), colours.text());
     }
 }
@@ -427,9 +277,9 @@ void CListingField::MoveCaret(std::uint64_t offset, bool extend, bool keepColumn
     m_caret = std::min(offset, Size());
     if (!extend)
         m_anchor = m_caret;
-    const std::int64_t line = LineOf(m_caret);
+    const std::int64_t line = m_text.LineOf(m_caret);
     if (!keepColumn)
-        m_goalColumn = m_caret - LineStart(line);
+        m_goalColumn = m_caret - m_text.LineStart(line);
     const int top = verticalScrollBar()->value();
     if (line < top)
         verticalScrollBar()->setValue(static_cast<int>(line));
@@ -462,13 +312,13 @@ bool CListingField::Move(QKeyEvent* event)
         const bool extend = event->matches(move.select);
         if (!extend && !event->matches(move.move))
             continue;
-        const std::int64_t line = LineOf(m_caret);
+        const std::int64_t line = m_text.LineOf(m_caret);
         auto toLine = [&](std::int64_t target) {
             if (target < 0)
                 return std::uint64_t{0};
             if (target >= LineCount())
                 return Size();
-            return LineStart(target) + std::min(m_goalColumn, LineLength(target));
+            return m_text.LineStart(target) + std::min(m_goalColumn, m_text.LineLength(target));
         };
         const bool collapse = !extend && m_caret != m_anchor;
         switch (move.motion) {
@@ -491,10 +341,10 @@ bool CListingField::Move(QKeyEvent* event)
             MoveCaret(toLine(line - RowsInView()), extend, true);
             break;
         case Home:
-            MoveCaret(LineStart(line), extend);
+            MoveCaret(m_text.LineStart(line), extend);
             break;
         case End:
-            MoveCaret(LineStart(line) + LineLength(line), extend);
+            MoveCaret(m_text.LineStart(line) + m_text.LineLength(line), extend);
             break;
         case Start:
             MoveCaret(0, extend);
@@ -547,7 +397,7 @@ std::uint64_t CListingField::OffsetAt(QPoint pos) const
     const std::int64_t line = std::clamp<std::int64_t>(
         verticalScrollBar()->value() + (pos.y() - kMargin) / LineHeight(), 0, LineCount() - 1);
     const auto column = static_cast<std::int64_t>(std::lround((pos.x() - kMargin) / Advance(font())));
-    return LineStart(line) + std::clamp<std::uint64_t>(std::max<std::int64_t>(column, 0), 0, LineLength(line));
+    return m_text.LineStart(line) + std::clamp<std::uint64_t>(std::max<std::int64_t>(column, 0), 0, m_text.LineLength(line));
 }
 
 void CListingField::mousePressEvent(QMouseEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "exchange/listing_index.h"
+#include "exchange/listing_text.h"
 #include "view/point_store.h"
 
 #include <QAbstractScrollArea>
@@ -29,7 +30,7 @@ namespace kav {
 // edit) waits for it. No copy of the text is kept: copying writes out the
 // selection when asked. Typed text is kept as edits over the listing (a
 // piece table), so typing costs what was typed, not the listing's size, and
-// the edits go when the field does.
+// the edits go when the field does (ListingText).
 class CListingField : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -42,8 +43,8 @@ public:
     void SetListing(std::span<const Point> points, Point centre);
 
     // Characters per line, as the field lays them out now.
-    int Columns() const { return m_columns; }
-    std::int64_t LineCount() const;
+    int Columns() const { return m_text.Columns(); }
+    std::int64_t LineCount() const { return m_text.LineCount(); }
     QString LineText(std::int64_t line) const;
     QString toPlainText() const;
     QString SelectedText() const;
@@ -69,34 +70,13 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    // A run of the text: of the listing, or of what was typed.
-    struct Piece {
-        std::uint64_t from;
-        std::uint64_t length;
-        bool typed;
-    };
-    // The text between two line breaks that the user typed.
-    struct Paragraph {
-        std::uint64_t start;
-        std::uint64_t length;
-        std::int64_t firstLine;
-    };
-
     void WaitForIndex() const;
     void OnIndexPoll();
-    std::uint64_t Size() const;
-    std::optional<std::size_t> Read(std::uint64_t from, char16_t* out, std::size_t room) const;
+    std::uint64_t Size() const { return m_text.Size(); }
     QString Text(std::uint64_t from, std::uint64_t to) const;
+    // Puts `text` in place of the selection, and the caret after it.
     void Replace(std::u16string_view text);
     void Relayout();
-
-    std::int64_t LinesOf(const Paragraph& paragraph) const;
-    template <class Key> Paragraph FindParagraph(Key key, Key Paragraph::*field) const;
-    Paragraph ParagraphOfLine(std::int64_t line) const;
-    Paragraph ParagraphAt(std::uint64_t offset) const;
-    std::uint64_t LineStart(std::int64_t line) const;
-    std::uint64_t LineLength(std::int64_t line) const;
-    std::int64_t LineOf(std::uint64_t offset) const;
 
     int ColumnsThatFit() const;
     int LineHeight() const;
@@ -115,14 +95,8 @@ private:
     std::atomic<bool> m_stopIndex = false;
     QTimer* m_indexPoll;
 
-    bool m_edited = false; // until the first edit the text is the listing
-    std::vector<Piece> m_pieces;
-    std::vector<std::uint64_t> m_pieceStarts;
-    std::u16string m_typed;
-    std::uint64_t m_size = 0;
-    std::vector<Paragraph> m_paragraphs;
+    ListingText m_text;
 
-    int m_columns = 1;
     std::uint64_t m_caret = 0;
     std::uint64_t m_anchor = 0;
     std::uint64_t m_goalColumn = 0; // kept by moves up and down

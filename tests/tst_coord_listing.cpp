@@ -1,5 +1,6 @@
 #include "exchange/coord_listing.h"
 #include "exchange/listing_index.h"
+#include "exchange/listing_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include <limits>
 #include <optional>
+#include <random>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -156,3 +158,56 @@ TEST(ListingIndex, ReadsWhatIsBuiltWhileItIsBeingBuilt)
     EXPECT_TRUE(index.Complete());
     EXPECT_GT(read, 0U);
 }
+
+// The listing edited at random: the text is always the plain string's that
+// the same edits give, and its lines are that string's paragraphs cut every
+// `columns` characters.
+class EditedListing : public testing::TestWithParam<int> { };
+
+TEST_P(EditedListing, IsThePlainTextEditedAlike)
+{
+    const int columns = GetParam();
+    const std::vector<Point> points = Walk(400, 100000);
+    kav::ListingIndex index(points, 400, 300, 5);
+    ASSERT_TRUE(index.Build());
+    const std::string listing = FormatListing(points, 400, 300);
+    std::u16string plain(listing.begin(), listing.end());
+    kav::ListingText text;
+    text.Reset(&index);
+    text.SetColumns(columns);
+    std::mt19937 random(static_cast<std::uint32_t>(columns));
+    const auto check = [&](int edit) {
+        ASSERT_EQ(text.Size(), plain.size()) << "edit " << edit;
+        ASSERT_EQ(text.Text(0, plain.size()), plain) << "edit " << edit;
+        std::int64_t line = 0;
+        for (std::size_t start = 0;; ++line) { // one paragraph per turn
+            const std::size_t end = std::min(plain.find(u'\n', start), plain.size());
+            for (std::size_t at = start; at == start || at < end; at += columns, ++line) {
+                ASSERT_EQ(text.LineStart(line), at) << "edit " << edit << ", line " << line;
+                ASSERT_EQ(text.LineLength(line), std::min<std::size_t>(columns, end - at)) << "edit " << edit;
+                ASSERT_EQ(text.LineOf(at), line) << "edit " << edit << ", offset " << at;
+            }
+            --line;
+            ASSERT_EQ(text.LineOf(end), line) << "the end of a paragraph stays on its last line";
+            if (end == plain.size())
+                break;
+            start = end + 1;
+        }
+        ASSERT_EQ(text.LineCount(), line + 1) << "edit " << edit;
+    };
+    check(-1);
+    const std::u16string typing = u"12,-7\n\n,4";
+    for (int edit = 0; edit < 300; ++edit) {
+        const std::size_t from = random() % (plain.size() + 1);
+        const std::size_t to = std::min(plain.size(), from + random() % 3 * (random() % 40));
+        const std::u16string typed = typing.substr(random() % typing.size(), random() % 4);
+        plain.replace(from, to - from, typed);
+        text.Replace(from, to, typed);
+        check(edit);
+    }
+    text.Reset(&index);
+    EXPECT_EQ(text.Text(0, text.Size()), std::u16string(listing.begin(), listing.end())) << "a new listing drops the edits";
+}
+
+INSTANTIATE_TEST_SUITE_P(Columns, EditedListing, testing::Values(1, 7, 48, 1000),
+                         [](const auto& info) { return "columns" + std::to_string(info.param); });
