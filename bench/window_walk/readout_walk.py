@@ -78,14 +78,17 @@ try:
     # The top left corner: a dialog centred on the window leaves it clear.
     left, top = extents.x + 20, extents.y + 20
 
+    # Where the last move went: each probe goes on from there, since a move
+    # to where the mouse already is changes no readout.
+    flip = [0]
+
     def probe(step, until, seconds=60.0):
         """Moves the mouse to and fro until `until()` holds, timing each move's readout."""
         times = []
         deadline = time.monotonic() + seconds
-        flip = 0
         while time.monotonic() < deadline:
-            flip = 1 - flip
-            x = left + 40 * flip
+            flip[0] = 1 - flip[0]
+            x = left + 40 * flip[0]
             before = pane.description
             start = time.monotonic()
             xdotool("mousemove", str(x), str(top))
