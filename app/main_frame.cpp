@@ -59,7 +59,7 @@ CMainFrame::CMainFrame(CKavApp& app, CUserPrompts& prompts, QWidget* parent)
     CreateActions();
     CreateMenus();
     m_view->AddContextActions({m_actLoadUnderlay, m_actShowUnderlay, m_actRemoveUnderlay, m_actExport});
-    m_files->SetShownPicture([this] { return m_view->ShownImage(); });
+    m_files->SetShownPicture([this] { return m_view->Shown(); });
     CreateStatusBar();
     DispatchTable();
     resize(640, 480);

@@ -143,8 +143,8 @@ void CFileCommands::OnExport()
     if (!chosen)
         return;
     const ExportTarget target = ResolveExport(chosen->path, chosen->format);
-    const QImage picture = target.format == ExportFormat::Png && m_shownPicture ? m_shownPicture() : QImage();
-    StartSave(std::move(scope), target.path, ExportText(target.format, picture));
+    PictureRenderer render = target.format == ExportFormat::Png && m_shownPicture ? m_shownPicture() : nullptr;
+    StartSave(std::move(scope), target.path, ExportText(target.format, std::move(render)));
 }
 
 void CFileCommands::OnLoadUnderlay()

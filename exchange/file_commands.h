@@ -37,9 +37,10 @@ public:
 
     void OnPointsSave();
     void OnPointsOpen();
-    // The figure as SVG, DXF or PNG; a PNG is what `shown` gives.
+    // The figure as SVG, DXF or PNG; a PNG is what the renderer that
+    // `shown` gives draws, on the export's thread.
     void OnExport();
-    void SetShownPicture(std::function<QImage()> shown) { m_shownPicture = std::move(shown); }
+    void SetShownPicture(std::function<PictureRenderer()> shown) { m_shownPicture = std::move(shown); }
     // An image to trace, read on a thread; UnderlayLoaded brings it.
     void OnLoadUnderlay();
     void LoadUnderlay(const QString& path);
@@ -83,7 +84,7 @@ private:
     std::unique_ptr<RunningLoad> m_load;
     std::unique_ptr<RunningSave> m_save;
     std::unique_ptr<RunningUnderlay> m_underlay;
-    std::function<QImage()> m_shownPicture;
+    std::function<PictureRenderer()> m_shownPicture;
 };
 
 } // namespace kav

@@ -39,9 +39,9 @@ void PointSaver::EndLease()
     WaitForEnd();
 }
 
-PointSaver::Text ExportText(ExportFormat format, QImage picture)
+PointSaver::Text ExportText(ExportFormat format, PictureRenderer render)
 {
-    return [format, picture](std::span<const Point> points, const FileJobControl& control) -> TextWriter {
+    return [format, render](std::span<const Point> points, const FileJobControl& control) -> TextWriter {
         switch (format) {
         case ExportFormat::Svg:
             return [points, &control](std::ostream& out) { return WriteSvg(out, points, control); };
@@ -50,11 +50,14 @@ PointSaver::Text ExportText(ExportFormat format, QImage picture)
         case ExportFormat::Png:
             break;
         }
-        return [points, &picture, &control](std::ostream& out) {
+        return [points, &render, &control](std::ostream& out) {
+            const std::optional<QImage> picture = render ? render(points, control.cancelled) : QImage();
+            if (!picture)
+                return false; // cancelled
             QByteArray encoded;
             QBuffer buffer(&encoded);
             buffer.open(QIODevice::WriteOnly);
-            if (!QImageWriter(&buffer, "png").write(picture))
+            if (!QImageWriter(&buffer, "png").write(*picture))
                 return false;
             out.write(encoded.constData(), encoded.size());
             if (control.points != nullptr)

@@ -7,7 +7,10 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <functional>
+#include <optional>
+#include <span>
 
 namespace kav {
 
@@ -45,7 +48,11 @@ private:
 // The points' text in a coordinate format: what Save writes.
 PointSaver::Text SavedText(const SaveFormat& format);
 
-// An export's text: SVG and DXF from the points, PNG the `picture` encoded.
-PointSaver::Text ExportText(ExportFormat format, QImage picture = {});
+// Draws the picture of the points that a PNG holds, on the job's thread;
+// nothing once `cancelled` is raised.
+using PictureRenderer = std::function<std::optional<QImage>(std::span<const Point>, const std::atomic<bool>* cancelled)>;
+
+// An export's text: SVG and DXF from the points, PNG what `render` draws.
+PointSaver::Text ExportText(ExportFormat format, PictureRenderer render = {});
 
 } // namespace kav

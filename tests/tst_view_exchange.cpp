@@ -109,7 +109,7 @@ private Q_SLOTS:
     // underlay dropped on the view that then shows under the figure.
     void exportAndUnderlayWalk()
     {
-        m_files->SetShownPicture([this] { return m_view->ShownImage(); });
+        m_files->SetShownPicture([this] { return m_view->Shown(); });
         m_files->OnExport();
         QCOMPARE(m_prompts->Kinds(), QStringList{"notice"});
         QCOMPARE(m_prompts->asked.back().text, kav::ui::kNoPointsText);
@@ -127,7 +127,7 @@ private Q_SLOTS:
         m_files->OnExport();
         WaitForCommand();
         const QImage png(Path(QStringLiteral("shown.png")));
-        QCOMPARE(png.convertToFormat(QImage::Format_RGB32), m_view->ShownImage());
+        QCOMPARE(png.convertToFormat(QImage::Format_RGB32), m_view->grab().toImage().convertToFormat(QImage::Format_RGB32));
         QCOMPARE(png.pixel(50, 10), qRgb(0, 0, 0));
 
         const QString locked = Path(QStringLiteral("locked.svg"));
@@ -157,6 +157,12 @@ private Q_SLOTS:
         QCOMPARE(shown.pixel(50, 50), qRgb(200, 220, 255)); // the underlay
         QCOMPARE(shown.pixel(50, 10), qRgb(0, 0, 0)); // the line over it
         QCOMPARE(shown.pixel(300, 200), qRgb(255, 255, 255)); // beyond the image
+        // Drawn on the export's thread, the PNG is what the view paints.
+        m_prompts->exportPaths = {{Path(QStringLiteral("traced")), kav::ExportFormat::Png}};
+        m_files->OnExport();
+        WaitForCommand();
+        QCOMPARE(QImage(Path(QStringLiteral("traced.png"))).convertToFormat(QImage::Format_RGB32),
+                 m_view->grab().toImage().convertToFormat(QImage::Format_RGB32));
         m_view->OnShowUnderlay(false);
         QCOMPARE(m_view->ShownImage().pixel(50, 50), qRgb(255, 255, 255));
 

@@ -482,6 +482,36 @@ QImage CKavView::PictureImage()
                   pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
 }
 
+namespace {
+
+// Black ink on white: a pixel's AND with the underlay's keeps the underlay
+// under white and ink as ink.
+void InkOver(QImage& out, const QImage& picture, const QImage& underlay, const QRect& rows)
+{
+    for (int y = rows.top(); y <= rows.bottom(); ++y) {
+        const auto* ink = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        const auto* under = reinterpret_cast<const QRgb*>(underlay.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = rows.left(); x <= rows.right(); ++x)
+            to[x] = ink[x] & under[x];
+    }
+}
+
+// The end circle stays white inside, as on a bare view.
+void MarkerInside(QPainter& painter, const QImage& picture, const QRectF& area, const Rasterizer::Box& box,
+                  double scale)
+{
+    QPainterPath inside;
+    inside.addEllipse(
+        QRectF((box.left + 1) / scale, (box.top + 1) / scale, (box.size - 2) / scale, (box.size - 2) / scale));
+    painter.save();
+    painter.setClipPath(inside, Qt::IntersectClip);
+    painter.drawImage(area, picture);
+    painter.restore();
+}
+
+} // namespace
+
 void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scale, const FigurePicture::Marker* marker,
                            const QRect& dirty)
 {
@@ -503,49 +533,54 @@ void CKavView::PaintFigure(QPainter& painter, const QImage& picture, double scal
         m_composite = QImage(picture.size(), QImage::Format_RGB32);
         m_composite.setDevicePixelRatio(scale);
     }
-    // Black ink on white: a pixel's AND with the underlay's keeps the
-    // underlay under white and ink as ink. Only the part being painted.
+    // Only the part being painted.
     const QRect rows = QRect(QPoint(qFloor(dirty.left() * scale), qFloor(dirty.top() * scale)),
                              QPoint(qCeil((dirty.right() + 1) * scale) - 1, qCeil((dirty.bottom() + 1) * scale) - 1))
                            .intersected(m_composite.rect());
-    for (int y = rows.top(); y <= rows.bottom(); ++y) {
-        const auto* ink = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        const auto* under = reinterpret_cast<const QRgb*>(m_underlayLayer.constScanLine(y));
-        auto* out = reinterpret_cast<QRgb*>(m_composite.scanLine(y));
-        for (int x = rows.left(); x <= rows.right(); ++x)
-            out[x] = ink[x] & under[x];
-    }
+    InkOver(m_composite, picture, m_underlayLayer, rows);
     painter.drawImage(area, m_composite);
-    if (marker != nullptr) {
-        // The end circle stays white inside, as on a bare view.
-        const Rasterizer::Box box = marker->Box();
-        QPainterPath inside;
-        inside.addEllipse(QRectF((box.left + 1) / scale, (box.top + 1) / scale, (box.size - 2) / scale,
-                                 (box.size - 2) / scale));
-        painter.save();
-        painter.setClipPath(inside, Qt::IntersectClip);
-        painter.drawImage(area, picture);
-        painter.restore();
-    }
+    if (marker != nullptr)
+        MarkerInside(painter, picture, area, marker->Box(), scale);
 }
 
-QImage CKavView::ShownImage()
+CKavView::ShownRenderer CKavView::Shown() const
 {
-    const qreal scale = devicePixelRatioF();
-    m_picture.Resize(qRound(width() * scale), qRound(height() * scale), scale, m_mapping);
-    const auto points = m_document.Points();
-    m_picture.Update(points, FigurePicture::Clock::time_point::max(), &m_joinIndex);
-    m_drawing = false;
-    const QImage picture = PictureImage();
-    std::optional<FigurePicture::Marker> marker;
-    if (!points.empty())
-        marker.emplace(m_picture, points.back());
-    QImage shown(picture.size(), QImage::Format_RGB32);
-    shown.setDevicePixelRatio(scale);
-    QPainter painter(&shown);
-    PaintFigure(painter, picture, scale, marker ? &*marker : nullptr, rect());
-    painter.end();
-    return shown;
+    return [mapping = m_mapping, size = size(), scale = devicePixelRatioF(),
+            underlay = UnderlayShown() ? m_underlay : nullptr](std::span<const Point> points,
+                                                              const std::atomic<bool>* cancelled) -> std::optional<QImage> {
+        constexpr auto kCancelCheck = std::chrono::milliseconds(50);
+        FigurePicture picture;
+        picture.Resize(qRound(size.width() * scale), qRound(size.height() * scale), scale, mapping);
+        while (!picture.Update(points, FigurePicture::Clock::now() + kCancelCheck)) {
+            if (cancelled && cancelled->load(std::memory_order_relaxed))
+                return std::nullopt;
+        }
+        std::optional<FigurePicture::Marker> marker;
+        if (!points.empty())
+            marker.emplace(picture, points.back());
+        const Canvas pixels = picture.Pixels();
+        QImage shown = QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                              pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32)
+                           .copy();
+        shown.setDevicePixelRatio(scale);
+        if (underlay) {
+            QImage layer(shown.size(), QImage::Format_RGB32);
+            layer.setDevicePixelRatio(scale);
+            layer.fill(FigurePicture::kBackground);
+            QPainter painter(&layer);
+            underlay->Draw(painter, mapping, QRect(QPoint(), size));
+            painter.end();
+            QImage composite(shown.size(), QImage::Format_RGB32);
+            composite.setDevicePixelRatio(scale);
+            InkOver(composite, shown, layer, composite.rect());
+            if (marker) {
+                QPainter inside(&composite);
+                MarkerInside(inside, shown, QRectF(QPoint(), size), marker->Box(), scale);
+            }
+            return composite;
+        }
+        return shown;
+    };
 }
 
 void CKavView::SetUnderlay(std::shared_ptr<const Underlay> underlay)

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -95,8 +97,12 @@ public:
     const Underlay* CurrentUnderlay() const { return m_underlay.get(); }
     void OnShowUnderlay(bool shown);
     bool UnderlayShown() const { return m_underlay && m_underlayShown; }
-    // The view's picture as it shows, exact, at the screen's density.
-    QImage ShownImage();
+    // The view's picture as it shows now, exact, at the screen's density,
+    // drawn anew from `points` wherever it is called: a thread that reads
+    // the points may call it. Nothing when `cancelled` was raised first.
+    using ShownRenderer = std::function<std::optional<QImage>(std::span<const Point>, const std::atomic<bool>*)>;
+    ShownRenderer Shown() const;
+    QImage ShownImage() const { return *Shown()(m_document.Points(), nullptr); }
 
 Q_SIGNALS:
     // The three readouts: "x=…", "y=…" and the point count.
