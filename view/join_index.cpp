@@ -173,12 +173,7 @@ void JoinIndex::ForSegmentsIn(std::span<const Point> points, std::size_t from, s
         const std::lock_guard lock(m_swap);
         const std::size_t bounded = std::min(Bounded(), points.size()) / kBlock;
         for (std::size_t block = from / kBlock; block < bounded && block * kBlock < to; ++block) {
-            Bounds b = m_bounds[block];
-            if (block > 0) {
-                const Point before = points[block * kBlock - 1];
-                b = {std::min(b.minX, before.x), std::min(b.minY, before.y), std::max(b.maxX, before.x),
-                     std::max(b.maxY, before.y)};
-            }
+            const Bounds& b = m_bounds[block];
             if (box.maxX >= b.minX && box.minX <= b.maxX && box.maxY >= b.minY && box.minY <= b.maxY)
                 continue;
             const std::size_t first = std::max(from, block * kBlock);
@@ -211,9 +206,18 @@ bool JoinIndex::BoundMore(std::span<const Point> points, const std::atomic<bool>
         }
         m_boundsMoved.notify_all();
     };
+    // With the point before the block, where its first segment starts: a
+    // drawing that passes over blocks need not read the points.
     const auto bound = [&](std::size_t first, std::size_t last) {
-        for (std::size_t block = first; block < last; ++block)
-            m_bounds[block] = BlockBounds(points.data() + block * kBlock);
+        for (std::size_t block = first; block < last; ++block) {
+            Bounds b = BlockBounds(points.data() + block * kBlock);
+            if (block > 0) {
+                const Point before = points[block * kBlock - 1];
+                b = {std::min(b.minX, before.x), std::min(b.minY, before.y), std::max(b.maxX, before.x),
+                     std::max(b.maxY, before.y)};
+            }
+            m_bounds[block] = b;
+        }
     };
     // Steps of a few milliseconds, each shared among the cores and then
     // shown to Find.

@@ -108,8 +108,8 @@ private:
     std::vector<std::uint32_t> m_slots;
     std::size_t m_entries = 0;
     std::atomic<std::size_t> m_indexed = 0;
-    // A block's bounds, for the blocks before m_bounded: 16 bytes for 1024
-    // points.
+    // A block's bounds, with the point before it, for the blocks before
+    // m_bounded: 16 bytes for 1024 points.
     std::vector<Bounds> m_bounds;
     std::atomic<std::size_t> m_bounded = 0;
     // While BoundMore runs, a walk follows behind it rather than reading
