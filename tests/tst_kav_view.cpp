@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 
@@ -541,6 +542,44 @@ private Q_SLOTS:
         // The old figure's buffer went with the loaded store's.
         QVERIFY(!loaded.HasPoints());
         QVERIFY(!loaded.State().bufferA && !loaded.State().bufferB);
+    }
+
+    // A figure of 20000 x 15000 units is fitted at 1/64, whether it came in
+    // one Open that the index worker bounds or in Opens too small for the
+    // worker, which are never bounded; F fits it again from 1:1.
+    void aLargeFigureIsFittedFromItsBounds_data()
+    {
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<int>("perOpen");
+        QTest::newRow("one large open") << 1 << 600000;
+        QTest::newRow("small opens") << 4 << 200000;
+    }
+    void aLargeFigureIsFittedFromItsBounds()
+    {
+        QFETCH(int, opens);
+        QFETCH(int, perOpen);
+        std::mt19937 random(5);
+        for (int open = 0; open < opens; ++open) {
+            kav::PointStore loaded;
+            for (int i = 0; i < perOpen; ++i)
+                QVERIFY(loaded.AppendPoint({int(random() % 20000), int(random() % 15000)}));
+            QVERIFY(m_view->Apply(kav::PointChange::AppendAll(loaded)));
+            QTRY_VERIFY_WITH_TIMEOUT(m_view->JoinIndexComplete(), 20000);
+        }
+        const auto inView = [this] {
+            const kav::ViewMapping& m = m_view->Mapping();
+            const std::vector<Point> points = Points();
+            return std::all_of(points.begin(), points.end(), [&](Point p) {
+                return m.ViewX(p.x) >= 0 && m.ViewX(p.x) < 400 && m.ViewY(p.y) >= 0 && m.ViewY(p.y) < 300;
+            });
+        };
+        QTRY_COMPARE(m_view->Mapping().zoom, -6);
+        QVERIFY(inView());
+        QTest::keySequence(m_view, QKeySequence(Qt::CTRL | Qt::Key_0));
+        QCOMPARE(m_view->Mapping().zoom, 0);
+        QTest::keyClick(m_view, Qt::Key_F);
+        QTRY_COMPARE(m_view->Mapping().zoom, -6);
+        QVERIFY(inView());
     }
 
     // Run with QT_SCALE_FACTOR=2: the figure is drawn at the screen's own
