@@ -94,10 +94,14 @@ void CListingField::OnIndexPoll()
     viewport()->update();
 }
 
+// Read straight into the string: a copied selection may be the whole of a
+// listing of millions of points.
 QString CListingField::Text(std::uint64_t from, std::uint64_t to) const
 {
-    const std::u16string text = m_text.Text(from, to);
-    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+    QString text(static_cast<qsizetype>(to - from), Qt::Uninitialized);
+    const std::size_t read = m_text.Read(from, reinterpret_cast<char16_t*>(text.data()), text.size()).value_or(0);
+    text.truncate(static_cast<qsizetype>(read));
+    return text;
 }
 
 void CListingField::Replace(std::u16string_view text)

@@ -59,6 +59,14 @@ QString Percent(int zoom)
     return QLocale().toString(std::ldexp(100.0, zoom), 'g', 6);
 }
 
+// A picture's pixels as an image, not copied.
+QImage ImageOf(FigurePicture& picture)
+{
+    const Canvas pixels = picture.Pixels();
+    return QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
+                  pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+}
+
 QRect CrossRect(QPoint at)
 {
     return QRect(at - QPoint(kCrossArm, kCrossArm), QSize(2 * kCrossArm + 1, 2 * kCrossArm + 1));
@@ -477,9 +485,7 @@ void CKavView::paintEvent(QPaintEvent* event)
 
 QImage CKavView::PictureImage()
 {
-    const Canvas pixels = m_picture.Pixels();
-    return QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
-                  pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32);
+    return ImageOf(m_picture);
 }
 
 namespace {
@@ -558,10 +564,7 @@ CKavView::ShownRenderer CKavView::Shown() const
         std::optional<FigurePicture::Marker> marker;
         if (!points.empty())
             marker.emplace(picture, points.back());
-        const Canvas pixels = picture.Pixels();
-        QImage shown = QImage(reinterpret_cast<const uchar*>(pixels.pixels), pixels.width, pixels.height,
-                              pixels.stride * qsizetype{sizeof(std::uint32_t)}, QImage::Format_RGB32)
-                           .copy();
+        QImage shown = ImageOf(picture).copy();
         shown.setDevicePixelRatio(scale);
         if (underlay) {
             QImage layer(shown.size(), QImage::Format_RGB32);
