@@ -139,8 +139,9 @@ TEST_P(JoinIndexMatchesTheWalk, WhileAWorkerFillsIt)
     stopped.Stop();
     // Stopped before its bounds were done, it reads the rest only when allowed to.
     const std::size_t whole = points.size() / JoinIndex::kBlock * JoinIndex::kBlock;
-    if (partial.Bounded() < whole)
+    if (partial.Bounded() < whole) {
         EXPECT_FALSE(partial.Extent(points, whole - partial.Bounded() - 1));
+    }
     const auto read = partial.Extent(points, points.size());
     ASSERT_TRUE(read);
     EXPECT_EQ(std::tie(read->minX, read->maxX, read->minY, read->maxY),
