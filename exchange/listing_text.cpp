@@ -11,6 +11,7 @@ void ListingText::Reset(const ListingIndex* index)
     m_edited = false;
     m_pieces.clear();
     m_typed.clear();
+    m_typedBreaks.clear();
     m_size = 0;
     Relayout();
 }
@@ -79,6 +80,10 @@ void ListingText::Replace(std::uint64_t from, std::uint64_t to, std::u16string_v
             pieces.back().length += text.size();
         else
             pieces.push_back({m_typed.size(), text.size(), true});
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == u'\n')
+                m_typedBreaks.push_back(m_typed.size() + i);
+        }
         m_typed.append(text);
     };
     std::uint64_t at = 0;
@@ -107,7 +112,8 @@ void ListingText::Replace(std::uint64_t from, std::uint64_t to, std::u16string_v
     Relayout();
 }
 
-// The paragraphs, from the line breaks in what was typed.
+// The paragraphs, from the line breaks in what was typed: found by their
+// places, since a paste may have typed a whole listing.
 void ListingText::Relayout()
 {
     m_pieceStarts.clear();
@@ -121,10 +127,11 @@ void ListingText::Relayout()
     };
     for (const Piece& p : m_pieces) {
         m_pieceStarts.push_back(at);
-        for (std::uint64_t i = 0; p.typed && i < p.length; ++i) {
-            if (m_typed[p.from + i] == u'\n') {
-                close(at + i);
-                start = at + i + 1;
+        if (p.typed) {
+            for (auto b = std::lower_bound(m_typedBreaks.begin(), m_typedBreaks.end(), p.from);
+                 b != m_typedBreaks.end() && *b < p.from + p.length; ++b) {
+                close(at + (*b - p.from));
+                start = at + (*b - p.from) + 1;
             }
         }
         at += p.length;

@@ -65,6 +65,7 @@ private:
     std::vector<Piece> m_pieces;
     std::vector<std::uint64_t> m_pieceStarts;
     std::u16string m_typed;
+    std::vector<std::uint64_t> m_typedBreaks; // where m_typed holds a line break
     std::uint64_t m_size = 0;
     std::vector<Paragraph> m_paragraphs;
     int m_columns = 1;
