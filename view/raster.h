@@ -45,6 +45,7 @@ public:
     // earliest part it was gets `background`, and any other keeps its ink
     // for the earlier part that drew it too. Undo takes the newest part
     // only, so that is every pixel a redraw would leave.
+    // Every index fits: the store holds fewer than 2^31 points.
     static constexpr std::uint32_t kUncovered = 0xFFFFFFFF;
     void CoverPixel(Point p, std::uint32_t* firsts, std::uint32_t ink) const;
     void CoverSegments(std::span<const Point> points, std::size_t from, std::size_t to, std::uint32_t* firsts,
